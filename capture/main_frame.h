@@ -1,0 +1,204 @@
+// CMainFrame: the main window and the capture controller.
+//
+// It holds every reference into the media platform (device, graph, builder and the graph's
+// control facilities), the capture settings and the five state flags (capture graph built,
+// preview graph built, capturing, previewing, want preview). Menu commands arrive at
+// OnCommand by identifier (resources/resource_ids.h); menu states are computed from the flags
+// each time a menu opens (UpdateMenuRules). Graph events arrive from the platform's event
+// queue notification on the UI thread and are drained in OnGraphNotify.
+//
+// Everything here runs on the UI thread. The platform's streaming threads never call in.
+//
+// Operations the state rules rely on return 1 for success and 0 for failure, as their
+// callers expect; failures are reported to the user through ShowError where they happen.
+#pragma once
+
+#include <QMainWindow>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "capture/platform/media_platform.h"
+
+class QLabel;
+class QMenu;
+class QMessageBox;
+class QToolBar;
+class QAction;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Timers by the numbers the capture code knows them by.
+  static constexpr int kStartupTimer = 77;
+  static constexpr int kStartupTimerMs = 100;
+  static constexpr int kCaptureTimer = 1;
+  static constexpr int kCaptureTimerMs = 33;
+  // The graph event message handed to the event queue ("first user message + 1").
+  static constexpr uint32_t kGraphEventMessage = media::kFirstUserMessage + 1;
+  // Framework slots of the tool bar and the status bar.
+  static constexpr int kToolBarId = 59392;
+  static constexpr int kStatusBarId = 59393;
+  static constexpr int kDialogPositions = 12;
+  static constexpr int kCaptureFileNameChars = 260;
+  static constexpr int kFriendlyNameChars = 120;
+
+  // `menuResource` names the main menu and accelerator table (128 Chinese, 133 English).
+  CMainFrame(int menuResource, media::IMediaPlatform& platform, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Window creation: tool bar, status bar, timer 77. False when a bar cannot be made (the
+  // application then does not start).
+  bool OnCreate();
+
+  // Commands by identifier. Commands the frame does not handle go on to the application
+  // (RouteCommand); so do the device, device dialog and preview/capture commands after the
+  // frame handled them, as the framework's own processing follows them.
+  void OnCommand(int id);
+  // Recomputes enabled and checked states from the flags; runs each time a menu opens.
+  void UpdateMenuRules();
+  // The action of a command identifier (nullptr when the menus carry none).
+  QAction* Action(int id) const;
+  QMenu* MenuAt(int position) const;
+  int MenuResource() const { return m_menuResource; }
+
+  // Drains the graph's event queue: error abort and loss of the capture device.
+  void OnGraphNotify();
+  // The platform's device arrival/removal: the Devices menu is rebuilt when next opened.
+  void OnDeviceChange();
+
+  // Resizes the window so that its client area holds a video of w x h below the tool bar's
+  // height and above the status bar.
+  void FitWindowToVideo(int w, int h);
+  // The outer size that fits: window - client + video, plus tool and status bar heights.
+  static QSize FittedWindowSize(QSize window, QSize client, int w, int h, int toolBarHeight,
+                                int statusBarHeight);
+
+  // The capture engine's message box: printf-style text (status codes with "%x"), caption
+  // "lumora2003", warning icon, application modal, owned by the frame. Returns 0.
+  int ShowError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Tests install a runner that inspects the box instead of running it modally.
+  using MessageBoxRunner = std::function<void(QMessageBox&)>;
+  static void SetMessageBoxRunnerForTesting(MessageBoxRunner runner);
+
+  // Status bar pane 0.
+  void SetPaneText(const QString& text);
+  QString PaneText() const;
+
+  // --- Capture state operations (1 success, 0 failure) ---
+  // Builder, capture filter, graph and capture-pin facilities of the selected device.
+  int CreateCaptureFilters();
+  int MakePreviewGraph();
+  int RunPreview();
+  int HaltPreview();
+  int EndCapture();
+  void DismantleGraph();
+  void DetachDownstream(const std::shared_ptr<media::IBaseFilter>& filter);
+  void ReleaseCaptureFilters();
+
+  // State, read by tests and by the windows that follow the frame.
+  bool CaptureGraphBuilt() const { return m_captureGraphBuilt != 0; }
+  bool PreviewGraphBuilt() const { return m_previewGraphBuilt != 0; }
+  bool Capturing() const { return m_capturing != 0; }
+  bool Previewing() const { return m_previewing != 0; }
+  bool WantPreview() const { return m_wantPreview != 0; }
+  bool PreviewFaked() const { return m_previewFaked != 0; }
+  bool DeviceMenuBuilt() const { return m_deviceMenuBuilt != 0; }
+  bool TimerRunning(int timer) const;
+  int ToolBarHeight() const { return m_toolBarRect.height(); }
+  int StatusBarHeight() const { return m_statusBarRect.height(); }
+  QToolBar* ToolBar() const { return m_toolBar; }
+
+  // The main frame of the run, recorded when its start-up timer fires (nullptr before).
+  static CMainFrame* TheMainFrame();
+
+ signals:
+  // A command for the application's handlers (New, Open, About, ...).
+  void RouteCommand(int id);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  friend struct CMainFrameTestPeer;
+
+  void CreateActions();
+  void BuildMenuBar();
+  void CreateAccelerators();
+  bool CreateToolBar();
+  bool CreateStatusBar();
+  QAction* EnsureAction(int id);
+  void OnStartupTimer();
+  void OnCaptureTimer();
+  void OnInitDevicesPopup();
+  void OnInitOptionsPopup();
+  void OnPreview();
+  void OnStopCapture();
+  void OnDestroy();
+  // The widget the video window is a child of: the client view below the menu bar.
+  media::OwnerWindow VideoOwner();
+  // Restores the preview after a capture ended, when the user wants one.
+  void PreviewAgainIfWanted();
+
+  media::IMediaPlatform& m_platform;
+  const int m_menuResource;
+
+  // Fields of the capture controller, in the order the settings and the operations use them.
+  std::string m_captureFileName;  // at most kCaptureFileNameChars - 1 characters
+  uint16_t m_captureFileSizeMb = 0;
+  std::shared_ptr<media::ICaptureGraphBuilder2> m_builder;
+  std::shared_ptr<media::IVideoWindow> m_videoWindow;
+  std::shared_ptr<media::IMediaEventEx> m_mediaEvent;
+  std::shared_ptr<media::IAMDroppedFrames> m_droppedFrames;
+  std::shared_ptr<media::IAMVideoCompression> m_videoCompression;
+  std::shared_ptr<media::IAMVfwCaptureDialogs> m_driverDialogs;
+  std::shared_ptr<media::IAMStreamConfig> m_streamConfig;
+  std::shared_ptr<media::IBaseFilter> m_fileWriter;
+  std::shared_ptr<media::IBaseFilter> m_captureFilter;
+  std::shared_ptr<media::IFilterGraph> m_graph;
+  std::shared_ptr<media::IFileSinkFilter> m_fileSink;
+  std::shared_ptr<media::IConfigAviMux> m_aviMuxConfig;
+  int32_t m_masterStream = 0;
+  int32_t m_captureGraphBuilt = 0;
+  int32_t m_previewGraphBuilt = 0;
+  int32_t m_capturing = 0;
+  int32_t m_previewing = 0;
+  int32_t m_captureClosedCaptions = 0;
+  uint8_t m_deviceMenuBuilt = 0;
+  std::array<std::shared_ptr<media::IMoniker>, 10> m_devices;
+  std::shared_ptr<media::IMoniker> m_selectedDevice;
+  double m_frameRate = 0.0;
+  int32_t m_wantPreview = 0;
+  uint32_t m_captureStartMs = 0;
+  uint32_t m_captureStopMs = 0;
+  std::string m_deviceFriendlyName;  // at most kFriendlyNameChars - 1 characters
+  int32_t m_useTimeLimit = 0;
+  int32_t m_useFrameRate = 0;
+  uint32_t m_timeLimitSec = 0;
+  std::array<int32_t, kDialogPositions> m_dialogPositions{};
+  uint32_t m_droppedBase = 0;
+  uint32_t m_deliveredBase = 0;
+  int32_t m_previewFaked = 0;
+  int32_t m_deviceCount = 0;
+  int32_t m_videoWidth = 0;
+  int32_t m_videoHeight = 0;
+  std::shared_ptr<media::IBaseFilter> m_compressor;
+  int32_t m_useCompressor = 0;
+  std::shared_ptr<media::ISampleGrabber> m_sampleGrabber;
+  QRect m_statusBarRect;
+  QRect m_toolBarRect;
+  QStatusBar* m_statusBar = nullptr;
+  QToolBar* m_toolBar = nullptr;
+
+  QLabel* m_pane0 = nullptr;
+  std::map<int, QAction*> m_actions;
+  QTimer m_startupTimer;
+  QTimer m_captureTimer;
+};

@@ -1,0 +1,188 @@
+// Resource tables of both languages. Keep each Chinese/English pair side by side and in the
+// same item order: code addresses popups by position and items by identifier.
+#include "resources/resources.h"
+
+#include <array>
+#include <map>
+
+namespace res {
+namespace {
+
+int g_languageFlag = kLangEnglish;
+
+using Kind = MenuNode::Kind;
+
+MenuNode Item(int id, std::string_view text) { return {Kind::Item, id, text, {}}; }
+MenuNode Separator() { return {Kind::Separator, 0, {}, {}}; }
+MenuNode Popup(std::string_view text, std::vector<MenuNode> children) {
+  return {Kind::Popup, 0, text, std::move(children)};
+}
+
+// The main menu. Position 1 (Devices) and position 2 (Options) hold placeholders that the
+// device list and the selected device's dialogs replace when they are built.
+MenuResource MainMenuEnglish() {
+  return {kMainMenuEnglish,
+          {Popup("&File", {Item(cmd::kSetCaptureFile, "Set Capture File..."),
+                           Item(cmd::kAllocateFileSpace, "Allocate File Space..."),
+                           Item(cmd::kSaveCapturedVideoAs, "Save Captured Video As..."),
+                           Separator(), Item(cmd::kAppExit, "E&xit")}),
+           Popup("&Devices", {Item(cmd::kDeviceFirst, ""), Separator(),
+                              Item(cmd::kEditCut, "Cu&t\tCtrl+X"),
+                              Item(cmd::kEditCopy, "&Copy\tCtrl+C"),
+                              Item(cmd::kEditPaste, "&Paste\tCtrl+V")}),
+           Popup("&Options", {Item(cmd::kPreview, "Preview"), Separator(),
+                              Item(cmd::kDeviceDialogFirst, "")}),
+           Popup("&Capture", {Item(cmd::kStartCapture, "Start Capture"),
+                              Item(cmd::kStopCapture, "Stop Capture"), Separator(),
+                              Item(cmd::kSetFrameRate, "Set Frame Rate..."),
+                              Item(cmd::kSetTimeLimit, "Set Time Limit..."),
+                              Item(cmd::kCompression, "&Compression"),
+                              Item(cmd::kEnhancedControl, "Enhanced control.."), Separator(),
+                              Item(cmd::kSnapshot, "&Snapshot"),
+                              Item(cmd::kVideoPlayback, "Video Playback")}),
+           Popup("&Language", {Item(cmd::kLanguageChinese, "Chinese"),
+                               Item(cmd::kLanguageEnglish, "English")}),
+           Popup("&Style", {Item(cmd::kStyleGreen, "Green"), Item(cmd::kStyleGray, "Grey"),
+                            Item(cmd::kStylePaper, "Paper"), Item(cmd::kStyleMedia, "Media"),
+                            Item(cmd::kStyleChizh, "Chizh"),
+                            Item(cmd::kStyleTopSecret, "TopSecret.skn")}),
+           Popup("&Help", {Item(cmd::kHelp, "Content"), Separator(),
+                           Item(cmd::kAppAbout, "About lumora2003(&A)...")})}};
+}
+
+MenuResource MainMenuChinese() {
+  return {kMainMenuChinese,
+          {Popup("文件(&F)", {Item(cmd::kSetCaptureFile, "设置捕获文件"),
+                              Item(cmd::kAllocateFileSpace, "指定文件大小"),
+                              Item(cmd::kSaveCapturedVideoAs, "保存捕获视频为"),
+                              Separator(), Item(cmd::kAppExit, "退出(&X)")}),
+           Popup("设备(&D)", {Item(cmd::kDeviceFirst, ""), Separator(),
+                              Item(cmd::kEditCut, "剪切(&T)\tCtrl+X"),
+                              Item(cmd::kEditCopy, "复制(&C)\tCtrl+C"),
+                              Item(cmd::kEditPaste, "粘贴(&P)\tCtrl+V")}),
+           Popup("选项(&O)", {Item(cmd::kPreview, "预览"), Separator(),
+                              Item(cmd::kDeviceDialogFirst, "")}),
+           Popup("捕获(&C)", {Item(cmd::kStartCapture, "视频捕获"),
+                              Item(cmd::kStopCapture, "停止捕获"), Separator(),
+                              Item(cmd::kSetFrameRate, "设置捕获帧速"),
+                              Item(cmd::kSetTimeLimit, "设置捕获时间"),
+                              Item(cmd::kCompression, "视频压缩"),
+                              Item(cmd::kEnhancedControl, "增强格式"), Separator(),
+                              Item(cmd::kSnapshot, "拍照"),
+                              Item(cmd::kVideoPlayback, "视频回放")}),
+           Popup("语言(&L)", {Item(cmd::kLanguageChinese, "汉语"),
+                              Item(cmd::kLanguageEnglish, "English")}),
+           Popup("风格(&S)", {Item(cmd::kStyleGreen, "Green"), Item(cmd::kStyleGray, "Gray"),
+                              Item(cmd::kStylePaper, "Paper"), Item(cmd::kStyleMedia, "Media"),
+                              Item(cmd::kStyleChizh, "Chizh"),
+                              Item(cmd::kStyleTopSecret, "TopSecret.skn")}),
+           Popup("帮助(&H)", {Item(cmd::kHelp, "帮助"), Separator(),
+                              Item(cmd::kAppAbout, "关于 lumora2003(&A)...")})}};
+}
+
+MenuResource SnapshotMenu(int id, std::string_view file, std::string_view save) {
+  return {id, {Popup(file, {Item(cmd::kSave, save)})}};
+}
+
+const std::map<int, MenuResource>& Menus() {
+  static const std::map<int, MenuResource> menus = [] {
+    std::map<int, MenuResource> m;
+    for (MenuResource r : {MainMenuEnglish(), MainMenuChinese(),
+                           SnapshotMenu(kSnapshotMenuEnglish, "File", "&Save"),
+                           SnapshotMenu(kSnapshotMenuChinese, "文件", "保存")})
+      m.emplace(r.id, std::move(r));
+    return m;
+  }();
+  return menus;
+}
+
+// Only the framework's standard keys: no capture command has a key of its own, so a stray
+// key press cannot start or stop a capture.
+constexpr std::array<Accelerator, 14> kStandardKeys{{
+    {"Ctrl+N", cmd::kFileNew},
+    {"Ctrl+O", cmd::kFileOpen},
+    {"Ctrl+S", cmd::kFileSave},
+    {"Ctrl+P", cmd::kFilePrint},
+    {"Ctrl+Z", cmd::kEditUndo},
+    {"Alt+Backspace", cmd::kEditUndo},
+    {"Ctrl+X", cmd::kEditCut},
+    {"Shift+Del", cmd::kEditCut},
+    {"Ctrl+C", cmd::kEditCopy},
+    {"Ctrl+Ins", cmd::kEditCopy},
+    {"Ctrl+V", cmd::kEditPaste},
+    {"Shift+Ins", cmd::kEditPaste},
+    {"F6", cmd::kNextPane},
+    {"Shift+F6", cmd::kPrevPane},
+}};
+
+constexpr std::array<int, 10> kMainToolBar{cmd::kFileNew, cmd::kFileOpen, cmd::kFileSave, 0,
+                                           cmd::kEditCut, cmd::kEditCopy, cmd::kEditPaste, 0,
+                                           cmd::kFilePrint, cmd::kAppAbout};
+
+using Ctl = DialogControl::Kind;
+
+const std::map<int, DialogTemplate>& Dialogs() {
+  static const std::map<int, DialogTemplate> dialogs = [] {
+    std::map<int, DialogTemplate> m;
+    m.emplace(kAboutBoxEnglish,
+              DialogTemplate{kAboutBoxEnglish, "About lumora2003", 235, 55,
+                             {{Ctl::Icon, -1, "", 11, 17, 20, 20},
+                              {Ctl::Static, -1, "lumora2003 1.01 version", 40, 10, 119, 8},
+                              {Ctl::Static, -1, "Copyright (C) 2003", 40, 25, 119, 8},
+                              {Ctl::DefPushButton, kIdOk, "OK", 178, 7, 50, 14}}});
+    m.emplace(kAboutBoxChinese,
+              DialogTemplate{kAboutBoxChinese, "关于 lumora2003", 235, 55,
+                             {{Ctl::Icon, -1, "", 11, 17, 20, 20},
+                              {Ctl::Static, -1, "lumora2003 1.0 1版", 40, 10, 119, 8},
+                              {Ctl::Static, -1, "版权所有 (C) 2003", 40, 25, 119, 8},
+                              {Ctl::DefPushButton, kIdOk, "确定", 178, 7, 50, 14}}});
+    return m;
+  }();
+  return dialogs;
+}
+
+struct StringPair {
+  std::string_view chinese, english;
+};
+
+const std::map<int, StringPair>& Strings() {
+  static const std::map<int, StringPair> strings{
+      {kStrAppTitle, {"lumora2003", "lumora2003"}},
+      {kStrIdleMessage, {"就绪", "Ready"}},
+      {kStrUntitled, {"无标题", "Untitled"}},
+  };
+  return strings;
+}
+
+}  // namespace
+
+int LanguageFlag() { return g_languageFlag; }
+void SetLanguageFlag(int flag) { g_languageFlag = flag; }
+
+const MenuResource* FindMenu(int id) {
+  auto it = Menus().find(id);
+  return it == Menus().end() ? nullptr : &it->second;
+}
+
+std::span<const Accelerator> FindAccelerators(int id) {
+  if (id != kMainMenuChinese && id != kMainMenuEnglish) return {};
+  return kStandardKeys;
+}
+
+const DialogTemplate* FindDialog(int id) {
+  auto it = Dialogs().find(id);
+  return it == Dialogs().end() ? nullptr : &it->second;
+}
+
+std::span<const int> FindToolBar(int id) {
+  if (id != kToolBar) return {};
+  return kMainToolBar;
+}
+
+std::string_view LoadString(int id, int language) {
+  auto it = Strings().find(id);
+  if (it == Strings().end()) return {};
+  return language == kLangChinese ? it->second.chinese : it->second.english;
+}
+
+}  // namespace res
