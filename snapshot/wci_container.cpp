@@ -1,0 +1,56 @@
+#include "snapshot/wci_container.h"
+
+#include "imaging/core/text_exception.h"
+
+namespace {
+
+constexpr char kNoBitmapText[] = " no bitmap to export!";
+constexpr char kConvertFailedText[] = "Bmp error when convert!";
+
+// The depth CopyFrom is asked for when the wanted depth differs from the source's.
+uint16_t ConversionDepth(uint8_t wanted) {
+  if (wanted == 1) return 1;
+  return wanted > 8 ? 32 : 8;
+}
+
+}  // namespace
+
+CWCIContainer::CWCIContainer() = default;
+CWCIContainer::~CWCIContainer() = default;
+
+int16_t CWCIContainer::GetFormatFilters(int side, std::string* names, std::string* patterns,
+                                        int16_t maximum) {
+  if (side == kEncoderSide) {
+    if (!encoder_) encoder_ = std::make_unique<CAnyPicEncoder>();
+    return encoder_->GetSaveFilters(names, patterns, maximum);
+  }
+  // Decoder side: answered once the reading side is joined to the container.
+  return 0;
+}
+
+void CWCIContainer::SetImage(const CGlobalBlock& dibBlock, const EncodeOptions* options) {
+  if (!bitmap_) bitmap_ = std::make_unique<CWinBmp>();
+  bitmap_->CreateFromGlobal(dibBlock);
+  bitmap_->SetEncodeOptions(options);
+}
+
+void CWCIContainer::Export(const char* path) {
+  if (!bitmap_) throw CTextException(textexception::kNoBitmapToExport, kNoBitmapText);
+  if (!encoder_) encoder_ = std::make_unique<CAnyPicEncoder>();
+
+  if (const EncodeOptions* attached = bitmap_->GetEncodeOptions(); attached != nullptr) {
+    EncodeOptions options = *attached;
+    if ((options.flags & EncodeOptions::kFlagGray) != 0) {
+      if (!bitmap_->ConvertToGrey())
+        throw CTextException(textexception::kGreyConversion, kConvertFailedText);
+    } else {
+      if (options.wantedDepth == 0) {
+        options.wantedDepth = options.sourceDepth;
+        bitmap_->SetEncodeOptions(&options);
+      }
+      if (options.wantedDepth != options.sourceDepth)
+        bitmap_->CopyFrom(*bitmap_, ConversionDepth(options.wantedDepth));
+    }
+  }
+  encoder_->EncodeFile(path, *bitmap_);
+}

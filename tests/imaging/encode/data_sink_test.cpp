@@ -1,0 +1,120 @@
+#include "imaging/encode/data_sink.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "encode_test_util.h"
+#include "imaging/core/text_exception.h"
+#include "imaging/encode/any_pic_encoder.h"
+
+using encodetest::ReadFile;
+using encodetest::TempDir;
+
+namespace {
+
+void ExpectOverflow(const std::function<void()>& write) {
+  try {
+    write();
+    FAIL() << "no overflow raised";
+  } catch (const CTextException& e) {
+    EXPECT_EQ(e.GetErrorCode(), 11);
+    EXPECT_STREQ(e.GetErrorText(), "Buffer overflow while encoding.\n");
+  }
+}
+
+TEST(DataSink, WritesUpToCapacityAndRefusesOneByteMore) {
+  uint8_t buffer[6] = {};
+  CDataSink sink;
+  sink.Open("x.bmp", buffer, sizeof buffer);
+  sink.WriteWord(0x1234);
+  sink.WriteByte(0x1FF);  // low 8 bits only
+  sink.WriteString("ab");
+  EXPECT_EQ(sink.GetPosition(), 5u);
+  ExpectOverflow([&] { sink.WriteWord(7); });  // one byte over
+  EXPECT_EQ(sink.GetPosition(), 5u) << "a refused write writes nothing";
+  sink.WriteBytes(1, "z");  // exactly up to the capacity
+  const uint8_t expected[6] = {0x34, 0x12, 0xFF, 'a', 'b', 'z'};
+  EXPECT_EQ(0, std::memcmp(buffer, expected, 6));
+  ExpectOverflow([&] { sink.WriteByte(0); });
+  ExpectOverflow([&] { sink.WriteBytes(1, "q"); });
+  EXPECT_STREQ(sink.GetName(), "x.bmp");
+  sink.Close();
+  EXPECT_FALSE(sink.IsOpen());
+}
+
+TEST(FileSink, CommitWritesExactlyTheBytesWritten) {
+  TempDir dir;
+  CFileSink sink;
+  ASSERT_EQ(sink.OpenFile((dir / "out.bmp").c_str(), 100), 0);
+  sink.WriteString("hello");
+  sink.Close();
+  EXPECT_EQ(ReadFile(dir / "out.bmp"), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+  EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+TEST(FileSink, DestroyedWithoutCommitLeavesTargetAndNoTemporary) {
+  TempDir dir;
+  { std::ofstream(dir / "keep.bmp") << "old contents"; }
+  ::chmod((dir / "keep.bmp").c_str(), 0640);
+  {
+    CFileSink sink;
+    ASSERT_EQ(sink.OpenFile((dir / "keep.bmp").c_str(), 100), 0);
+    sink.WriteString("partial");
+  }
+  EXPECT_EQ(ReadFile(dir / "keep.bmp"), (std::vector<uint8_t>{'o', 'l', 'd', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't', 's'}));
+  EXPECT_EQ(dir.EntryCount(), 1u);
+
+  CFileSink sink;  // a committed replacement keeps the old file's permissions
+  ASSERT_EQ(sink.OpenFile((dir / "keep.bmp").c_str(), 100), 0);
+  sink.WriteString("new");
+  sink.Close();
+  struct stat info;
+  ASSERT_EQ(::stat((dir / "keep.bmp").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(ReadFile(dir / "keep.bmp").size(), 3u);
+}
+
+TEST(FileSink, OpenFailsWhereNoFileCanBeCreated) {
+  TempDir dir;
+  CFileSink sink;
+  EXPECT_EQ(sink.OpenFile((dir / "missing/out.bmp").c_str(), 10), -1);
+  EXPECT_EQ(sink.OpenFile(dir.path().c_str(), 10), -1) << "a directory is no target";
+  EXPECT_FALSE(sink.IsOpen());
+  EXPECT_EQ(dir.EntryCount(), 0u);
+}
+
+TEST(EncodeFile, FailedEncodeKeepsOldTargetAndRemovesTemporary) {
+  TempDir dir;
+  const std::string target = dir / "picture.png";
+  { std::ofstream(target) << "previous"; }
+  auto bmp = encodetest::MakeNoise(9, 4, 1, 1);  // PNG refuses 1 bit
+  CAnyPicEncoder encoder;
+  try {
+    encoder.EncodeFile(target.c_str(), *bmp);
+    FAIL() << "1-bit PNG accepted";
+  } catch (const CTextException& e) {
+    EXPECT_EQ(e.GetErrorCode(), 6);
+    EXPECT_STREQ(e.GetErrorText(), "Encoder error: Sorry,only support 8 bits,true color currently!\n");
+  }
+  EXPECT_EQ(ReadFile(target), (std::vector<uint8_t>{'p', 'r', 'e', 'v', 'i', 'o', 'u', 's'}));
+  EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+TEST(EncodeFile, UncreatableFileRaisesOpeningFailed) {
+  TempDir dir;
+  const std::string target = dir / "no/such/dir/x.bmp";
+  auto bmp = encodetest::MakeNoise(2, 2, 8, 1);
+  CAnyPicEncoder encoder;
+  try {
+    encoder.EncodeFile(target.c_str(), *bmp);
+    FAIL();
+  } catch (const CTextException& e) {
+    EXPECT_EQ(e.GetErrorCode(), -1);
+    EXPECT_EQ(std::string(e.GetErrorText()), "Encoder error: Opening " + target + " failed\n");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+// The commands of lumora-image. Each takes the arguments after its name and returns the
+// exit status: 0 success, 1 a failure reported as "lumora-image: error CODE: TEXT",
+// 2 bad usage (after printing the usage).
+#pragma once
+
+#include <string>
+#include <vector>
+
+using Arguments = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  int (*run)(const Arguments& args);
+  const char* usage;  // the command's line in the usage text, without the program name
+};
+
+int RunEncode(const Arguments& args);
+
+inline constexpr char kEncodeUsage[] =
+    "encode IN OUT [--depth 1|8|24] [--grey] [--interlace] [--transparent]\n"
+    "                           [--background N] [--quality N] [--no-compress]";
+
+// Prints the usage of every command to standard error and returns 2.
+int PrintUsage();

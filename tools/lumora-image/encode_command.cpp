@@ -1,0 +1,33 @@
+// lumora-image encode IN OUT [options]: a netpbm picture to any of the save formats, with
+// the same record and the same path as the snapshot window's Save.
+#include <cstdio>
+
+#include <new>
+
+#include "imaging/core/text_exception.h"
+#include "tools/lumora-image/commands.h"
+#include "tools/lumora-image/netpbm_reader.h"
+#include "tools/lumora-image/write_output.h"
+
+int RunEncode(const Arguments& args) {
+  OutputOptions options;
+  std::vector<std::string> rest;
+  std::string error;
+  if (!ParseOutputOptions(args, options, rest, error)) {
+    std::fprintf(stderr, "lumora-image: %s\n", error.c_str());
+    return PrintUsage();
+  }
+  if (rest.size() != 2 || rest[0].rfind("--", 0) == 0 || rest[1].rfind("--", 0) == 0)
+    return PrintUsage();
+  try {
+    const CGlobalBlock dib = ReadNetpbm(rest[0]);
+    WriteOutput(dib, rest[1], options);
+  } catch (const CTextException& failure) {
+    ReportError(failure.GetErrorCode(), failure.GetErrorText());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    ReportError(textexception::kNoMemory, "Out of memory.");
+    return 1;
+  }
+  return 0;
+}
