@@ -18,6 +18,19 @@ struct DibRect {
   int height = 0;
 };
 
+struct DibPoint {
+  int x = 0;
+  int y = 0;
+};
+
+// A rectangle by its edges (right and bottom exclusive), in top-down picture coordinates.
+struct DibBounds {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
 class CDibDevice {
 public:
   virtual ~CDibDevice() = default;
