@@ -69,9 +69,24 @@ inline constexpr int kStyleMedia = 32813;
 inline constexpr int kStyleChizh = 32814;
 inline constexpr int kStyleTopSecret = 32815;
 
+// Playback window (menus 131 / 135).
+inline constexpr int kPlayOpenClip = 32789;
+inline constexpr int kPlayExit = 32791;
+inline constexpr int kPlayPausePlay = 32792;
+inline constexpr int kPlayStop = 32793;
+inline constexpr int kPlayNormalSize = 32794;
+inline constexpr int kPlayDoubleSize = 32795;
+inline constexpr int kPlayFullScreen = 32796;
+inline constexpr int kPlayRateIncrease = 32797;
+inline constexpr int kPlayRateDecrease = 32798;
+inline constexpr int kPlayRateNormal = 32799;
+inline constexpr int kPlayRateHalf = 32800;
+inline constexpr int kPlayRateDouble = 32801;
+
 // The framework's standard commands.
 inline constexpr int kFileNew = 57600;
 inline constexpr int kFileOpen = 57601;
+inline constexpr int kFileClose = 57602;  // the playback window's "close clip"
 inline constexpr int kFileSave = 57603;
 inline constexpr int kFilePrintSetup = 57606;
 inline constexpr int kFilePrint = 57607;

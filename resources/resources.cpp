@@ -84,12 +84,44 @@ MenuResource SnapshotMenu(int id, std::string_view file, std::string_view save) 
   return {id, {Popup(file, {Item(cmd::kSave, save)})}};
 }
 
+struct PlaybackTexts {
+  std::string_view file, control, rate;
+  std::array<std::string_view, 13> items;  // in the order of the items below
+};
+
+MenuResource PlaybackMenu(int id, const PlaybackTexts& t) {
+  const auto& i = t.items;
+  return {id,
+          {Popup(t.file, {Item(cmd::kPlayOpenClip, i[0]), Item(cmd::kFileClose, i[1]),
+                          Separator(), Item(cmd::kPlayExit, i[2])}),
+           Popup(t.control, {Item(cmd::kPlayPausePlay, i[3]), Item(cmd::kPlayStop, i[4]),
+                             Separator(), Item(cmd::kPlayNormalSize, i[5]),
+                             Item(cmd::kPlayDoubleSize, i[6]), Separator(),
+                             Item(cmd::kPlayFullScreen, i[7])}),
+           Popup(t.rate, {Item(cmd::kPlayRateIncrease, i[8]), Item(cmd::kPlayRateDecrease, i[9]),
+                          Item(cmd::kPlayRateNormal, i[10]), Separator(),
+                          Item(cmd::kPlayRateHalf, i[11]), Item(cmd::kPlayRateDouble, i[12])})}};
+}
+
+const PlaybackTexts kPlaybackEnglish{
+    "&File", "&Control", "&Rate",
+    {"&Open clip...", "&Close clip", "E&xit", "&Pause/Play\tP", "&Stop\tS",
+     "&Normal size (100%)\tN", "&Double size (200%)\tD", "&Full Screen\t<Enter> or F",
+     "&Increase Playback Rate\t<Right arrow>", "&Decrease Playback Rate\t<Left arrow>",
+     "&Normal Playback Rate\t<Down arrow>", "&Half Playback Rate", "Dou&ble Playback Rate"}};
+const PlaybackTexts kPlaybackChinese{
+    "文件", "控制", "播放速率",
+    {"打开视频", "关闭视频", "关闭", "播放/暂停", "停止", "正常", "两倍", "全屏", "速率增加",
+     "速率减少", "正常速率", "半速率", "两倍速率"}};
+
 const std::map<int, MenuResource>& Menus() {
   static const std::map<int, MenuResource> menus = [] {
     std::map<int, MenuResource> m;
     for (MenuResource r : {MainMenuEnglish(), MainMenuChinese(),
                            SnapshotMenu(kSnapshotMenuEnglish, "File", "&Save"),
-                           SnapshotMenu(kSnapshotMenuChinese, "文件", "保存")})
+                           SnapshotMenu(kSnapshotMenuChinese, "文件", "保存"),
+                           PlaybackMenu(kPlaybackMenuEnglish, kPlaybackEnglish),
+                           PlaybackMenu(kPlaybackMenuChinese, kPlaybackChinese)})
       m.emplace(r.id, std::move(r));
     return m;
   }();

@@ -164,3 +164,37 @@ TEST(LanguageFlagTest, PicksTheResourceOfTheCurrentLanguage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlaybackMenuTest, SameItemsInBothLanguagesWithTheirTexts) {
+  const res::MenuResource* en = res::FindMenu(135);
+  const res::MenuResource* zh = res::FindMenu(131);
+  ASSERT_TRUE(en && zh);
+  EXPECT_EQ(Shape(en->bar), Shape(zh->bar));
+  const std::map<int, std::pair<std::string, std::string>> expected{
+      {32789, {"&Open clip...", "打开视频"}},
+      {57602, {"&Close clip", "关闭视频"}},
+      {32791, {"E&xit", "关闭"}},
+      {32792, {"&Pause/Play\tP", "播放/暂停"}},
+      {32793, {"&Stop\tS", "停止"}},
+      {32794, {"&Normal size (100%)\tN", "正常"}},
+      {32795, {"&Double size (200%)\tD", "两倍"}},
+      {32796, {"&Full Screen\t<Enter> or F", "全屏"}},
+      {32797, {"&Increase Playback Rate\t<Right arrow>", "速率增加"}},
+      {32798, {"&Decrease Playback Rate\t<Left arrow>", "速率减少"}},
+      {32799, {"&Normal Playback Rate\t<Down arrow>", "正常速率"}},
+      {32800, {"&Half Playback Rate", "半速率"}},
+      {32801, {"Dou&ble Playback Rate", "两倍速率"}}};
+  auto enItems = Items(*en), zhItems = Items(*zh);
+  ASSERT_EQ(enItems.size(), expected.size());
+  for (const auto& [id, texts] : expected) {
+    EXPECT_EQ(enItems[id], texts.first) << id;
+    EXPECT_EQ(zhItems[id], texts.second) << id;
+  }
+  std::vector<std::string> popups;
+  for (const auto& p : zh->bar) popups.emplace_back(p.text);
+  EXPECT_EQ(popups, (std::vector<std::string>{"文件", "控制", "播放速率"}));
+}
+
+}  // namespace
