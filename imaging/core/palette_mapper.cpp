@@ -1,6 +1,7 @@
 #include "imaging/core/palette_mapper.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -14,6 +15,10 @@ constexpr int kCells = kCellsPerAxis * kCellsPerAxis * kCellsPerAxis;
 constexpr size_t kPlainLookupLimit = 512;
 // With this few entries a plain scan is as fast as any list.
 constexpr int kSmallPalette = 16;
+// Answers already found, by colour: a photograph repeats each of its colours many times, but
+// rarely in neighbouring pixels. 2^17 slots hold the working set of a large picture.
+constexpr int kCacheBits = 17;
+constexpr uint32_t kNoColour = 0xFFFFFFFF;  // above every 24-bit colour
 
 // One candidate as the inner loop wants it: the colour and its index in four bytes.
 struct Candidate {
@@ -43,8 +48,8 @@ int FarthestOffset(int v, int lo) { return std::max(v - lo, lo + kCellSize - 1 -
 // cell the nearest distance D is at most m (the entry that gives m is no farther than that).
 // Every entry at distance D from p lies no farther than D from the cell, so it is kept by
 // the rule "nearest distance to the cell <= m". Entries repeating an earlier entry's colour
-// are left out: the earlier one is exactly as near and wins the tie. The list keeps index
-// order, so a strict "nearer" in the scan again lets the lowest index win.
+// are left out: the earlier one is exactly as near and wins the tie. Among the list, the
+// smallest (distance, index) pair is the plain scan's answer.
 struct CPaletteMapper::Grid {
   struct Cell {
     uint32_t start = 0;
@@ -52,6 +57,8 @@ struct CPaletteMapper::Grid {
   };
   std::vector<Cell> cells = std::vector<Cell>(kCells);
   std::vector<Candidate> candidates;
+  std::vector<uint32_t> cachedColour = std::vector<uint32_t>(size_t{1} << kCacheBits, kNoColour);
+  std::vector<uint8_t> cachedIndex = std::vector<uint8_t>(size_t{1} << kCacheBits);
   Candidate unique[256];
   int uniqueCount = 0;
 
@@ -94,20 +101,23 @@ struct CPaletteMapper::Grid {
     cell.count = static_cast<uint16_t>(candidates.size() - cell.start);
   }
 
-  uint8_t Closest(int blue, int green, int red) {
+  // Distance and index compared as one number: the loop has no branch to mispredict.
+  uint8_t Search(int blue, int green, int red) {
     const Cell& cell = CellOf(blue, green, red);
     const Candidate* c = candidates.data() + cell.start;
     const Candidate* end = c + cell.count;
-    int best = Distance(*c, blue, green, red);
-    uint8_t bestIndex = c->index;
-    for (++c; c != end; ++c) {
-      const int d = Distance(*c, blue, green, red);
-      if (d < best) {
-        best = d;
-        bestIndex = c->index;
-      }
+    int best = INT32_MAX;
+    for (; c != end; ++c) best = std::min(best, Distance(*c, blue, green, red) << 8 | c->index);
+    return static_cast<uint8_t>(best & 0xFF);
+  }
+
+  uint8_t Closest(uint32_t colour) {
+    const uint32_t slot = (colour * 2654435761u) >> (32 - kCacheBits);
+    if (cachedColour[slot] != colour) {
+      cachedColour[slot] = colour;
+      cachedIndex[slot] = Search(colour & 0xFF, (colour >> 8) & 0xFF, colour >> 16);
     }
-    return bestIndex;
+    return cachedIndex[slot];
   }
 };
 
@@ -154,7 +164,7 @@ bool CPaletteMapper::UseGrid(size_t lookups) const {
 }
 
 uint8_t CPaletteMapper::Closest(uint8_t blue, uint8_t green, uint8_t red) const {
-  return UseGrid(1) ? grid_->Closest(blue, green, red) : Scan(blue, green, red);
+  return UseGrid(1) ? grid_->Closest(blue | green << 8 | red << 16) : Scan(blue, green, red);
 }
 
 void CPaletteMapper::MapRow(const uint8_t* pixels, size_t pixelStep, size_t count,
@@ -165,15 +175,7 @@ void CPaletteMapper::MapRow(const uint8_t* pixels, size_t pixelStep, size_t coun
     return;
   }
   Grid& grid = *grid_;
-  // Neighbouring pixels often share their colour; remember the last answer.
-  uint32_t last = pixels[0] | pixels[1] << 8 | pixels[2] << 16;
-  uint8_t lastIndex = grid.Closest(pixels[0], pixels[1], pixels[2]);
   for (size_t i = 0; i < count; ++i, pixels += pixelStep) {
-    const uint32_t colour = pixels[0] | pixels[1] << 8 | pixels[2] << 16;
-    if (colour != last) {
-      last = colour;
-      lastIndex = grid.Closest(pixels[0], pixels[1], pixels[2]);
-    }
-    out[i] = lastIndex;
+    out[i] = grid.Closest(pixels[0] | pixels[1] << 8 | pixels[2] << 16);
   }
 }

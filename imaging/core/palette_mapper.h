@@ -5,7 +5,8 @@
 // Mapping a whole picture would cost 256 distances per pixel. After the first few hundred
 // look-ups the mapper instead divides the colour cube into cells of 8 x 8 x 8 and gives each
 // cell it meets the short list of entries that can be nearest to some colour inside it; a
-// look-up then scans only that list. Results are identical to the plain scan, ties included.
+// look-up then scans only that list, and answers are kept in a colour-keyed cache (about
+// 1 MB with the cells). Results are identical to the plain scan, ties included.
 // The lists are built lazily inside const calls: one mapper must not be used from two
 // threads at once.
 #pragma once
