@@ -1,0 +1,114 @@
+#include "capture/platform/gst/format_map.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace media::gstmap {
+namespace {
+
+struct Row {
+  const char* mediaType;
+  const char* format;
+  Guid subtype;
+  uint16_t bits;
+  uint32_t compression;
+};
+
+// One table both ways. Four-character codes are the ones AVI files and capture drivers use.
+const Row kRows[] = {
+    {"video/x-raw", "BGR", guid::kSubtypeRGB24, 24, 0},
+    {"video/x-raw", "BGRx", guid::kSubtypeRGB32, 32, 0},
+    {"video/x-raw", "RGB16", guid::kSubtypeRGB565, 16, 0},
+    {"video/x-raw", "RGB15", guid::kSubtypeRGB555, 16, 0},
+    {"video/x-raw", "YUY2", guid::kSubtypeYUY2, 16, MakeFourcc('Y', 'U', 'Y', '2')},
+    {"video/x-raw", "UYVY", guid::kSubtypeUYVY, 16, MakeFourcc('U', 'Y', 'V', 'Y')},
+    {"video/x-raw", "I420", guid::kSubtypeI420, 12, MakeFourcc('I', '4', '2', '0')},
+    {"video/x-raw", "YV12", SubtypeFromFourcc(MakeFourcc('Y', 'V', '1', '2')), 12, MakeFourcc('Y', 'V', '1', '2')},
+    {"video/x-raw", "NV12", guid::kSubtypeNV12, 12, MakeFourcc('N', 'V', '1', '2')},
+    {"video/x-raw", "GRAY8", SubtypeFromFourcc(MakeFourcc('Y', '8', '0', '0')), 8, MakeFourcc('Y', '8', '0', '0')},
+    {"image/jpeg", "", guid::kSubtypeMJPG, 24, MakeFourcc('M', 'J', 'P', 'G')},
+};
+
+}  // namespace
+
+std::optional<FormatCode> CodeForCaps(const std::string& mediaType, const std::string& format) {
+  for (const Row& r : kRows) {
+    if (mediaType != r.mediaType) continue;
+    if (mediaType == "image/jpeg" || format == r.format) return FormatCode{r.subtype, r.bits, r.compression};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::pair<std::string, std::string>> CapsForSubtype(const Guid& subtype) {
+  for (const Row& r : kRows)
+    if (r.subtype == subtype) return std::pair<std::string, std::string>{r.mediaType, r.format};
+  return std::nullopt;
+}
+
+int64_t FrameInterval(int fpsNum, int fpsDen) {
+  if (fpsNum <= 0 || fpsDen <= 0) return 0;
+  return int64_t(10000000) * fpsDen / fpsNum;
+}
+
+std::pair<int, int> RateForInterval(int64_t interval) {
+  if (interval <= 0) return {0, 1};
+  const int64_t g = std::gcd(int64_t(10000000), interval);
+  int64_t num = 10000000 / g, den = interval / g;
+  // Keep both inside int for the caps fraction (very long intervals lose precision only).
+  while (den > INT32_MAX || num > INT32_MAX) {
+    num = (num + 1) / 2;
+    den = (den + 1) / 2;
+  }
+  return {int(num), int(den)};
+}
+
+MediaType MediaTypeFor(const CapsEntry& e) {
+  const auto code = CodeForCaps(e.mediaType, e.format);
+  if (!code) return MediaType{};
+  return MakeVideoMediaType(code->subtype, e.width, e.height, code->bitCount, code->compression,
+                            FrameInterval(e.fpsNum, e.fpsDen));
+}
+
+std::vector<Capability> GroupCapabilities(const std::vector<CapsEntry>& entries) {
+  std::vector<Capability> out;
+  for (const CapsEntry& e : entries) {
+    if (!CodeForCaps(e.mediaType, e.format) || e.width <= 0 || e.height <= 0) continue;
+    const int64_t interval = FrameInterval(e.fpsNum, e.fpsDen);
+    auto same = std::find_if(out.begin(), out.end(), [&](const Capability& c) {
+      return c.entry.mediaType == e.mediaType && c.entry.format == e.format &&
+             c.entry.width == e.width && c.entry.height == e.height;
+    });
+    if (same == out.end()) {
+      out.push_back(Capability{e, interval, interval});
+      continue;
+    }
+    if (interval > 0 && (same->minInterval == 0 || interval < same->minInterval)) {
+      same->minInterval = interval;
+      same->entry.fpsNum = e.fpsNum;
+      same->entry.fpsDen = e.fpsDen;
+    }
+    if (interval > same->maxInterval) same->maxInterval = interval;
+  }
+  return out;
+}
+
+std::string DeviceDisplayName(const DeviceIdentity& id) {
+  const std::string prefix = kDisplayNamePrefix;
+  if (id.testCamera >= 0) return prefix + "test:" + std::to_string(id.testCamera);
+  if (!id.serial.empty())
+    return prefix + "usb:" + id.vendorId + ":" + id.productId + ":" + id.serial;
+  // The bus position survives re-enumeration of /dev/videoN; the card name tells apart
+  // two functions of one bus address.
+  if (!id.busInfo.empty()) return prefix + "bus:" + id.busInfo + (id.card.empty() ? "" : ":" + id.card);
+  if (!id.name.empty()) return prefix + "name:" + id.name;
+  return prefix + "path:" + id.path;
+}
+
+void DropCounter::Add(uint64_t offset) {
+  ++seen_;
+  if (offset == kNoOffset) return;
+  if (last_ != kNoOffset && offset > last_ + 1) dropped_ += offset - last_ - 1;
+  last_ = offset;
+}
+
+}  // namespace media::gstmap

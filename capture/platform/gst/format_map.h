@@ -1,0 +1,84 @@
+// Pure helpers of the GStreamer backend, on plain data (no GStreamer types), so they are
+// tested without a pipeline: caps fields <-> media types, capability lists, frame intervals,
+// device identities and drop counting from buffer offsets.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture/platform/media_types.h"
+
+namespace media::gstmap {
+
+// One fixed caps structure, as read from a device: "video/x-raw" with a format name, or
+// "image/jpeg" (format empty).
+struct CapsEntry {
+  std::string mediaType;
+  std::string format;
+  int width = 0;
+  int height = 0;
+  int fpsNum = 0;  // 0/1 = unknown
+  int fpsDen = 1;
+};
+
+struct FormatCode {
+  Guid subtype;
+  uint16_t bitCount = 0;
+  uint32_t compression = 0;  // 0 for RGB
+};
+
+// "BGR" -> RGB24 (24 bits, uncompressed), "YUY2" -> YUY2 (16, 'YUY2'), image/jpeg -> MJPG...
+// Nothing for formats the capture code has no name for.
+std::optional<FormatCode> CodeForCaps(const std::string& mediaType, const std::string& format);
+// The reverse: {mediaType, format} for a subtype (nothing when unknown).
+std::optional<std::pair<std::string, std::string>> CapsForSubtype(const Guid& subtype);
+
+// 100 ns units per frame for a rate (0 when the rate is unknown or not positive).
+int64_t FrameInterval(int fpsNum, int fpsDen);
+// A reduced fraction for a frame interval (0/1 when the interval is not positive).
+std::pair<int, int> RateForInterval(int64_t interval);
+
+// Media type of one entry (RGB rows bottom-up: positive height).
+MediaType MediaTypeFor(const CapsEntry& entry);
+
+// Capabilities in device order, one per (format, size); frame rates of the same format and
+// size merge into the interval range. Entries with unknown formats are left out.
+struct Capability {
+  CapsEntry entry;  // the fastest rate of the group
+  int64_t minInterval = 0;
+  int64_t maxInterval = 0;
+};
+std::vector<Capability> GroupCapabilities(const std::vector<CapsEntry>& entries);
+
+// What identifies a device across re-plugging: the stable parts of its properties.
+struct DeviceIdentity {
+  int testCamera = -1;  // synthetic camera number, -1 for real devices
+  std::string serial, vendorId, productId;
+  std::string busInfo, card;
+  std::string path;
+  std::string name;
+};
+// "@device:gst:test:N", "@device:gst:usb:VID:PID:SERIAL", "@device:gst:bus:BUSINFO",
+// "@device:gst:name:NAME"; the device path only when nothing else exists.
+std::string DeviceDisplayName(const DeviceIdentity& id);
+inline constexpr char kDisplayNamePrefix[] = "@device:gst:";
+
+// Counts frames missing from a stream of buffer offsets (a driver's sequence numbers).
+// Offsets that go backwards (a restart) start a new sequence; no offset = nothing known.
+class DropCounter {
+public:
+  static constexpr uint64_t kNoOffset = UINT64_MAX;
+  void Add(uint64_t offset);
+  uint64_t Dropped() const { return dropped_; }
+  uint64_t Seen() const { return seen_; }
+
+private:
+  uint64_t last_ = kNoOffset;
+  uint64_t dropped_ = 0;
+  uint64_t seen_ = 0;
+};
+
+}  // namespace media::gstmap

@@ -1,0 +1,341 @@
+// The GStreamer backend end to end with synthetic live cameras: enumeration, a preview and a
+// capture graph built, run, stopped and dismantled, snapshots, the preview widget, the AVI
+// written, and an error in the graph reaching the event loop as an error-abort event.
+#include "capture/platform/gst/gst_platform.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QThread>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "capture/platform/capture_file.h"
+#include "capture/platform/qt_owner.h"
+#include "capture/platform/scripted/scripted_platform.h"
+
+namespace media {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs the event loop until `done` or the deadline; frames and bus messages arrive through it.
+bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    ::pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+class GstPlatformTest : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    ::setenv("LUMORA_TEST_CAMERAS", "2", 1);
+    static int argc = 1;
+    static char name[] = "gst_platform_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QApplication(argc, argv);
+    platform_ = CreateGstPlatform().release();  // lives for the whole run, like the program's
+  }
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("lumora-gst-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::shared_ptr<IMoniker> Camera(int n) {
+    std::shared_ptr<IMoniker> m;
+    EXPECT_EQ(platform_->ParseDisplayName("@device:gst:test:" + std::to_string(n), m), status::kOk);
+    return m;
+  }
+
+  // What the capture code holds for one device.
+  struct Rig {
+    std::shared_ptr<ICaptureGraphBuilder2> builder;
+    std::shared_ptr<IFilterGraph> graph;
+    std::shared_ptr<IBaseFilter> capture;
+    std::shared_ptr<IMediaControl> control;
+  };
+  Rig MakeRig(int camera) {
+    Rig r;
+    EXPECT_EQ(platform_->CreateCaptureGraphBuilder2(r.builder), status::kOk);
+    EXPECT_EQ(Camera(camera)->BindToFilter(r.capture), status::kOk);
+    EXPECT_EQ(platform_->CreateFilterGraph(r.graph), status::kOk);
+    EXPECT_EQ(r.builder->SetFiltergraph(r.graph), status::kOk);
+    EXPECT_TRUE(Succeeded(r.graph->AddFilter(r.capture, "")));
+    EXPECT_EQ(r.graph->QueryMediaControl(r.control), status::kOk);
+    return r;
+  }
+  // Removes everything downstream of `filter`, as dismantling a graph does.
+  static void Detach(IFilterGraph& graph, const std::shared_ptr<IBaseFilter>& filter) {
+    for (auto& pin : filter->EnumPins()) {
+      std::shared_ptr<IPin> to;
+      if (Failed(pin->ConnectedTo(to))) continue;
+      PinInfo info;
+      if (Failed(to->QueryPinInfo(info))) break;
+      if (info.direction != PinDirection::Input) continue;
+      Detach(graph, info.filter);
+      graph.Disconnect(to);
+      graph.Disconnect(pin);
+      graph.RemoveFilter(info.filter);
+    }
+  }
+
+  static inline IMediaPlatform* platform_ = nullptr;
+  fs::path dir_;
+};
+
+TEST_F(GstPlatformTest, ListsTheSyntheticCamerasWithStableNames) {
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
+  std::vector<std::string> names;
+  for (auto& d : devices) {
+    const std::string n = d->GetDisplayName();
+    if (n.rfind("@device:gst:test:", 0) != 0) continue;  // a real camera may be present too
+    std::shared_ptr<IPropertyBag> bag;
+    ASSERT_EQ(d->BindToPropertyBag(bag), status::kOk);
+    std::string friendly, clsid;
+    EXPECT_EQ(bag->Read("FriendlyName", friendly), status::kOk);
+    EXPECT_EQ(bag->Read("CLSID", clsid), status::kOk);
+    EXPECT_TRUE(Guid::Parse(clsid).has_value()) << clsid;
+    names.push_back(n + " = " + friendly);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"@device:gst:test:0 = Lumora Test Camera 1",
+                                             "@device:gst:test:1 = Lumora Test Camera 2"}));
+  EXPECT_EQ(Camera(0)->IsEqual(*devices.front()), status::kOk);
+  EXPECT_EQ(Camera(1)->IsEqual(*Camera(0)), status::kFalse);
+
+  std::shared_ptr<IBaseFilter> none;
+  EXPECT_TRUE(Failed(Camera(7)->BindToFilter(none)));  // a remembered device that is gone
+  std::shared_ptr<IMoniker> bad;
+  EXPECT_TRUE(Failed(platform_->ParseDisplayName("/dev/video0", bad)));
+}
+
+TEST_F(GstPlatformTest, CompressorsAreEncodersTheAviMuxerTakes) {
+  std::vector<std::shared_ptr<IMoniker>> codecs;
+  ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoCompressorCategory, codecs), status::kOk);
+  bool jpeg = false;
+  for (auto& c : codecs) {
+    std::shared_ptr<IPropertyBag> bag;
+    std::string name;
+    ASSERT_EQ(c->BindToPropertyBag(bag), status::kOk);
+    EXPECT_EQ(bag->Read("FriendlyName", name), status::kOk);
+    if (c->GetDisplayName() == "@device:gst:encoder:jpegenc") jpeg = true;
+    EXPECT_NE(c->GetDisplayName(), "@device:gst:encoder:x264enc");  // H.264 does not go in AVI here
+  }
+  EXPECT_TRUE(jpeg);
+}
+
+TEST_F(GstPlatformTest, StreamConfigurationListsTheDeviceFormats) {
+  Rig rig = MakeRig(0);
+  std::shared_ptr<IAMStreamConfig> config;
+  EXPECT_TRUE(Failed(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeInterleaved,
+                                                rig.capture, config)));
+  ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, config),
+            status::kOk);
+  int count = 0, size = 0;
+  ASSERT_EQ(config->GetNumberOfCapabilities(count, size), status::kOk);
+  EXPECT_EQ(count, 5);  // YUY2 640x480 at 30 and 15 fps is one capability with a rate range
+  MediaType type;
+  VideoStreamConfigCaps caps;
+  ASSERT_EQ(config->GetStreamCaps(1, type, caps), status::kOk);
+  EXPECT_EQ(type.subtype, guid::kSubtypeYUY2);
+  EXPECT_EQ(type.videoInfo->bmiHeader.biCompression, MakeFourcc('Y', 'U', 'Y', '2'));
+  EXPECT_EQ(caps.minFrameInterval, 333333);
+  EXPECT_EQ(caps.maxFrameInterval, 666666);
+  ASSERT_EQ(config->GetStreamCaps(3, type, caps), status::kOk);
+  EXPECT_EQ(type.subtype, guid::kSubtypeRGB24);
+  EXPECT_EQ(type.videoInfo->bmiHeader.biCompression, 0u);
+  EXPECT_EQ(type.videoInfo->bmiHeader.biBitCount, 24);
+  ASSERT_EQ(config->GetFormat(type), status::kOk);
+  EXPECT_EQ(type.videoInfo->bmiHeader.biWidth, 320);
+}
+
+TEST_F(GstPlatformTest, PreviewGraphRunsSnapshotsAndPaintsTheWidget) {
+  Rig rig = MakeRig(0);  // SMPTE bars
+  std::shared_ptr<ISampleGrabber> grabber;
+  ASSERT_EQ(platform_->CreateSampleGrabber(grabber), status::kOk);
+  ASSERT_TRUE(Succeeded(rig.graph->AddFilter(grabber->Filter(), "Grabber")));
+  ASSERT_EQ(rig.graph->Connect(FirstPin(*rig.capture, PinDirection::Output),
+                               FirstPin(*grabber->Filter(), PinDirection::Input)),
+            status::kOk);
+  ASSERT_EQ(rig.graph->Render(FirstPin(*grabber->Filter(), PinDirection::Output)), status::kOk);
+  grabber->SetBufferSamples(true);
+
+  QWidget owner;
+  owner.resize(400, 300);
+  std::shared_ptr<IVideoWindow> window;
+  ASSERT_EQ(rig.graph->QueryVideoWindow(window), status::kOk);
+  window->put_Owner(OwnerFromWidget(&owner));
+  window->put_WindowStyle(style::kChild | style::kClipSiblings);
+  window->SetWindowPosition(0, 20, 320, 240);
+  window->put_Visible(true);
+  owner.show();
+
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  int32_t size = 0;
+  ASSERT_TRUE(WaitFor([&] { return grabber->GetCurrentBufferSize(size) == status::kOk; }));
+  EXPECT_EQ(size, 320 * 240 * 3);
+  std::vector<uint8_t> dib(static_cast<size_t>(size));
+  ASSERT_EQ(grabber->GetCurrentBuffer(size, dib.data()), status::kOk);
+  MediaType type;
+  ASSERT_EQ(grabber->GetConnectedMediaType(type), status::kOk);
+  EXPECT_EQ(type.videoInfo->bmiHeader.biBitCount, 24);
+  EXPECT_EQ(type.videoInfo->bmiHeader.biHeight, 240);  // bottom-up
+  // SMPTE bars: white at the top left, blue at the top right. The top image row is the
+  // last DIB row. Bytes are blue, green, red.
+  const uint8_t* top = dib.data() + size_t(239) * 960;
+  auto near = [](int a, int b) { return std::abs(a - b) <= 16; };
+  EXPECT_TRUE(near(top[6], 253) && near(top[7], 253) && near(top[8], 253));
+  const uint8_t* right = top + 317 * 3;
+  EXPECT_TRUE(near(right[0], 253) && near(right[1], 0) && near(right[2], 0));
+
+  // The widget sits where it was put and shows the picture.
+  QWidget* video = nullptr;
+  for (auto* child : owner.findChildren<QWidget*>()) video = child;
+  ASSERT_NE(video, nullptr);
+  EXPECT_EQ(video->geometry(), QRect(0, 20, 320, 240));
+  QImage shot;
+  ASSERT_TRUE(WaitFor([&] {
+    shot = video->grab().toImage();
+    return QColor(shot.pixel(3, 3)).red() > 200;
+  }));
+  EXPECT_LT(QColor(shot.pixel(316, 3)).red(), 60);
+  EXPECT_GT(QColor(shot.pixel(316, 3)).blue(), 200);
+
+  ASSERT_EQ(rig.control->Stop(), status::kOk);
+  window->put_Owner(OwnerWindow{});
+  window->put_Visible(false);
+  Detach(*rig.graph, rig.capture);
+  const auto left = rig.graph->EnumFilters();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0], rig.capture);
+  EXPECT_EQ(rig.graph->QueryVideoWindow(window), status::kNoInterface);
+}
+
+TEST_F(GstPlatformTest, CaptureGraphWritesAnAviFfprobeReads) {
+  Rig rig = MakeRig(1);
+  const std::string file = (dir_ / "capture.avi").string();
+  ASSERT_EQ(AllocateCaptureFile(file, 8 << 20), status::kOk);  // reserved space stays
+  std::shared_ptr<IBaseFilter> mux;
+  std::shared_ptr<IFileSinkFilter> sink;
+  ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
+  std::shared_ptr<IConfigAviMux> config;
+  ASSERT_EQ(rig.builder->FindInterface(nullptr, nullptr, mux, config), status::kOk);
+  EXPECT_EQ(config->SetOutputCompatibilityIndex(true), status::kOk);
+  EXPECT_TRUE(Failed(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeInterleaved,
+                                               rig.capture, nullptr, mux)));
+  ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
+                                      nullptr, mux),
+            status::kOk);
+  // A camera without a preview pin previews a copy of the capture stream.
+  EXPECT_EQ(rig.builder->RenderStream(&guid::kPinCategoryPreview, &guid::kMediaTypeVideo, rig.capture,
+                                      nullptr, nullptr),
+            status::kPreviewFromCapture);
+
+  // Held back while the "ready" question is open, then started.
+  const int64_t never = kMaxTime;
+  ASSERT_EQ(rig.builder->ControlStream(&guid::kPinCategoryCapture, nullptr, nullptr, &never, nullptr, 0, 0),
+            status::kOk);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  std::shared_ptr<IAMDroppedFrames> counter;
+  ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, counter),
+            status::kOk);
+  QThread::msleep(200);
+  long delivered = -1;
+  counter->GetNumNotDropped(delivered);
+  EXPECT_EQ(delivered, 0);
+  ASSERT_EQ(rig.builder->ControlStream(&guid::kPinCategoryCapture, nullptr, nullptr, nullptr, &never, 0, 0),
+            status::kOk);
+  ASSERT_TRUE(WaitFor([&] { return Succeeded(counter->GetNumNotDropped(delivered)) && delivered >= 15; }));
+  ASSERT_EQ(rig.control->Stop(), status::kOk);
+
+  long dropped = -1, average = 0;
+  counter->GetNumNotDropped(delivered);
+  counter->GetNumDropped(dropped);
+  counter->GetAverageFrameSize(average);
+  EXPECT_EQ(dropped, 0);
+  EXPECT_EQ(average, 320 * 240 * 2);  // YUY2, uncompressed
+  EXPECT_EQ(fs::file_size(file), uint64_t(8) << 20);
+  // ffprobe counts the frames from the index the muxer wrote.
+  const std::string frames = Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                 "stream=nb_read_frames,width,height -of csv=p=0 '" + file + "'");
+  if (frames.empty()) GTEST_SKIP() << "ffprobe unavailable";
+  EXPECT_EQ(frames, "320,240," + std::to_string(delivered));
+  const auto real = AviRealLengthOfFile(file);
+  ASSERT_TRUE(real.has_value());
+  EXPECT_LT(*real, uint64_t(8) << 20);
+
+  Detach(*rig.graph, rig.capture);
+  EXPECT_EQ(rig.graph->EnumFilters().size(), 1u);
+}
+
+TEST_F(GstPlatformTest, WriteErrorReachesTheEventLoopAsErrorAbort) {
+  Rig rig = MakeRig(0);
+  std::shared_ptr<IBaseFilter> mux;
+  std::shared_ptr<IFileSinkFilter> sink;
+  // Every write to /dev/full fails with "no space left".
+  ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, "/dev/full", mux, sink), status::kOk);
+  ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
+                                      nullptr, mux),
+            status::kOk);
+  std::shared_ptr<IMediaEventEx> events;
+  ASSERT_EQ(rig.graph->QueryMediaEvent(events), status::kOk);
+  std::vector<GraphEvent> seen;
+  uint32_t message = 0;
+  ASSERT_EQ(events->SetNotifyWindow(
+                [&](uint32_t m, intptr_t) {
+                  message = m;
+                  GraphEvent e;
+                  while (events->GetEvent(e, 0) == status::kOk) {
+                    seen.push_back(e);
+                    events->FreeEventParams(e);
+                  }
+                },
+                kFirstUserMessage + 1, 0),
+            status::kOk);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  ASSERT_TRUE(WaitFor([&] { return !seen.empty(); }));
+  EXPECT_EQ(message, kFirstUserMessage + 1);
+  EXPECT_EQ(seen.front().code, event::kErrorAbort);
+  EXPECT_EQ(seen.front().param1, status::kDiskFull);
+  EXPECT_EQ(rig.control->Stop(), status::kOk);
+  events->SetNotifyWindow(nullptr, 0, 0);
+}
+
+TEST_F(GstPlatformTest, OnePlaceChoosesTheBackend) {
+  auto scripted = std::make_shared<ScriptedPlatform>(TwoCameraSettings());
+  SetMediaPlatformForTesting(scripted);
+  EXPECT_EQ(&MediaPlatform(), scripted.get());
+  SetMediaPlatformForTesting(nullptr);
+  EXPECT_NE(&MediaPlatform(), scripted.get());
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  MediaPlatform().CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices);
+  ASSERT_FALSE(devices.empty());
+  EXPECT_EQ(devices.front()->GetDisplayName().rfind("@device:gst:", 0), 0u);
+}
+
+}  // namespace
+}  // namespace media
