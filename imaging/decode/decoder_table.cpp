@@ -5,8 +5,12 @@
 
 #include "imaging/decode/any_pic_decoder.h"
 #include "imaging/decode/bmp_decoder.h"
+#include "imaging/decode/gif_decoder.h"
+#include "imaging/decode/jpeg_decoder.h"
 #include "imaging/decode/pcx_decoder.h"
+#include "imaging/decode/png_decoder.h"
 #include "imaging/decode/tga_decoder.h"
+#include "imaging/decode/tiff_decoder.h"
 
 namespace decoder_table {
 namespace {
@@ -21,12 +25,12 @@ constexpr Entry kEntries[] = {
     {kBmp, kBmpSlot, "Windows bitmap recognized.\n", Make<CBmpDecoder>},
     {kPict, kPictSlot, "Mac PICT recognized.\n", nullptr},
     {kTga, kTgaSlot, "TGA file recognized.\n", Make<CTGADecoder>},
-    {kTiff, kTiffSlot, "TIFF file recognized.\n", nullptr},
-    {kJpeg, kJpegSlot, "JPEG file recognized.\n", nullptr},
-    {kPng, kPngSlot, "PNG file recognized.\n", nullptr},
+    {kTiff, kTiffSlot, "TIFF file recognized.\n", Make<CTIFFDecoder>},
+    {kJpeg, kJpegSlot, "JPEG file recognized.\n", Make<CJPEGDecoder>},
+    {kPng, kPngSlot, "PNG file recognized.\n", Make<CPNGDecoder>},
     {kPcx, kPcxSlot, "PCX file recognized.\n", Make<CPCXDecoder>},
-    {kGif, kGifSlot, "GIF file recognized.\n", nullptr},
-    {kEpsTiff, kTiffSlot, "TIFF preview in EPS file recognized.\n", nullptr},
+    {kGif, kGifSlot, "GIF file recognized.\n", Make<CGifDecoder>},
+    {kEpsTiff, kTiffSlot, "TIFF preview in EPS file recognized.\n", Make<CTIFFDecoder>},
     {kWmf, kMetafileSlot, "WMF file recognized.\n", nullptr},
     {kEmf, kMetafileSlot, "EMF file recognized.\n", nullptr},
 };

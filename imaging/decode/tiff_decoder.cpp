@@ -1,0 +1,208 @@
+#include "imaging/decode/tiff_decoder.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+struct HandleGuard {
+  TIFF* tif;
+  ~HandleGuard() { TIFFClose(tif); }
+};
+
+struct RgbaGuard {
+  TIFFRGBAImage* image;
+  ~RgbaGuard() { TIFFRGBAImageEnd(image); }
+};
+
+// Whether the bitmap's 32-bit rows lie back to back, bottom row first: the layout of the
+// raster libtiff's RGBA reader writes, which then needs no raster of its own.
+bool RowsFormBottomUpRaster(const CBmp& bmp) {
+  const int height = bmp.GetHeight();
+  const size_t stride = size_t(bmp.GetWidth()) * 4;
+  if (bmp.GetRowStride() != stride) return false;
+  uint8_t** rows = bmp.GetRowTable();
+  const uint8_t* bottom = rows[height - 1];
+  for (int i = 0; i < height; ++i) {
+    if (rows[i] != bottom + size_t(height - 1 - i) * stride) return false;
+  }
+  return true;
+}
+
+// libtiff's raster pixels are red, green, blue, alpha in memory; ours blue, green, red, alpha.
+void SwapRedBlue(uint8_t* pixels, size_t count) {
+  for (size_t i = 0; i < count; ++i, pixels += 4) std::swap(pixels[0], pixels[2]);
+}
+
+// Widens packed samples of `bits` bits (most significant first) to one byte each.
+void Unpack(const uint8_t* in, uint8_t* out, int width, int bits) {
+  const unsigned mask = (1u << bits) - 1;
+  if (bits == 4) {
+    for (int x = 0; x + 1 < width; x += 2, ++in) {
+      out[x] = *in >> 4;
+      out[x + 1] = *in & 0x0F;
+    }
+    if (width & 1) out[width - 1] = *in >> 4;
+    return;
+  }
+  size_t bitPos = 0;
+  for (int x = 0; x < width; ++x, bitPos += bits) {
+    // Two bytes always cover a sample of at most 8 bits.
+    size_t byte = bitPos / 8;
+    unsigned pair = unsigned(in[byte]) << 8;
+    if ((bitPos % 8) + bits > 8) pair |= in[byte + 1];
+    out[x] = static_cast<uint8_t>((pair >> (16 - bits - bitPos % 8)) & mask);
+  }
+}
+
+}  // namespace
+
+void CTIFFDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut,
+                              int& bppInOut, CDataSource& source) {
+  messages_.Clear();
+  std::span<const uint8_t> data = source.Rest();
+  TIFF* tif = tiffmemsource::OpenRead(data.data(), data.size(), &messages_);
+  if (tif == nullptr) RaiseError(textexception::kWrongSignature, messages_.Text());
+  HandleGuard guard{tif};
+  DecodeTiffImage(bmp, paletteOut, bppInOut, source, tif);
+}
+
+void CTIFFDecoder::DecodeTiffImage(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut,
+                                   int& bppInOut, CDataSource&, tiff* tif) {
+  uint16_t bitsPerSample = 1;
+  uint16_t samplesPerPixel = 1;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel);
+  if (samplesPerPixel != 1 || bitsPerSample > 8 || bitsPerSample == 0 || bppInOut == 32 ||
+      TIFFIsTiled(tif)) {
+    DoHiColor(bmp, bppInOut, tif);
+  } else {
+    DoLoColor(bmp, paletteOut, bppInOut, tif);
+  }
+}
+
+void CTIFFDecoder::DoHiColor(CBmp& bmp, int& bppInOut, tiff* tif) {
+  bppInOut = 32;
+  char reason[1024] = {};
+  TIFFRGBAImage image;
+  if (!TIFFRGBAImageOK(tif, reason) || !TIFFRGBAImageBegin(&image, tif, 0, reason)) {
+    if (messages_.error.empty()) messages_.error = reason;
+    RaiseError(textexception::kWrongSignature, messages_.Text());
+  }
+  RgbaGuard rgbaGuard{&image};
+  const int width = static_cast<int>(std::min<uint32_t>(image.width, INT32_MAX));
+  const int height = static_cast<int>(std::min<uint32_t>(image.height, INT32_MAX));
+  CreateBitmap(bmp, width, height, 32, image.alpha != 0, "TIFF decoder");
+
+  const size_t pixels = size_t(width) * size_t(height);
+  uint8_t** rows = bmp.GetRowTable();
+  if (RowsFormBottomUpRaster(bmp)) {
+    uint8_t* raster = rows[height - 1];
+    if (!TIFFRGBAImageGet(&image, reinterpret_cast<uint32_t*>(raster), image.width,
+                          image.height)) {
+      RaiseError(textexception::kWrongSignature, messages_.Text());
+    }
+    SwapRedBlue(raster, pixels);
+    return;
+  }
+  std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[pixels]);
+  if (raster == nullptr) {
+    RaiseError(textexception::kNoMemory, "Out of memory allocating TIFF buffer.");
+  }
+  if (!TIFFRGBAImageGet(&image, raster.get(), image.width, image.height)) {
+    RaiseError(textexception::kWrongSignature, messages_.Text());
+  }
+  for (int i = 0; i < height; ++i) {
+    auto* from = reinterpret_cast<uint8_t*>(raster.get() + size_t(height - 1 - i) * width);
+    std::memcpy(rows[i], from, size_t(width) * 4);
+    SwapRedBlue(rows[i], size_t(width));
+  }
+}
+
+void CTIFFDecoder::DoLoColor(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut,
+                             int& bppInOut, tiff* tif) {
+  uint32_t width = 0;
+  uint32_t length = 0;
+  uint16_t bits = 1;
+  uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  const tmsize_t scanlineSize = TIFFScanlineSize(tif);
+
+  const int depth = bits == 1 ? 1 : 8;
+  bppInOut = depth;
+  const int w = static_cast<int>(std::min<uint32_t>(width, INT32_MAX));
+  const int h = static_cast<int>(std::min<uint32_t>(length, INT32_MAX));
+  CreateBitmap(bmp, w, h, depth, false, "TIFF decoder");
+
+  // The scan line must hold the whole row of packed samples.
+  if (scanlineSize <= 0 || uint64_t(scanlineSize) * 8 < uint64_t(w) * bits) {
+    RaiseError(textexception::kInternal, messages_.Text());
+  }
+
+  // 256 entries whatever the sample size: SetPalette copies a full 8-bit table.
+  paletteOut.reset(new (std::nothrow) RgbQuad[kPaletteEntries]());
+  if (paletteOut == nullptr) {
+    RaiseError(textexception::kNoMemory, "Out of memory allocating TIFF palette.");
+  }
+  std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(scanlineSize)]());
+  if (line == nullptr) {
+    RaiseError(textexception::kNoMemory, "Out of memory allocating TIFF buffer.");
+  }
+
+  const int entries = 1 << bits;
+  const int step = 255 / (entries - 1);
+  RgbQuad* palette = paletteOut.get();
+  bool paletteSet = true;
+  switch (photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_MINISWHITE:
+      for (int i = 0; i < entries; ++i) {
+        int level = photometric == PHOTOMETRIC_MINISBLACK ? i : entries - 1 - i;
+        auto v = static_cast<uint8_t>(step * level);
+        palette[i] = RgbQuad{v, v, v, 0};
+      }
+      break;
+    case PHOTOMETRIC_PALETTE: {
+      uint16_t* red = nullptr;
+      uint16_t* green = nullptr;
+      uint16_t* blue = nullptr;
+      if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+        RaiseError(textexception::kFormatError, messages_.Text());
+      }
+      bool wide = false;
+      for (int i = 0; i < entries; ++i) wide |= red[i] > 255 || green[i] > 255 || blue[i] > 255;
+      const int shift = wide ? 8 : 0;
+      for (int i = 0; i < entries; ++i) {
+        palette[i] = RgbQuad{static_cast<uint8_t>(blue[i] >> shift),
+                             static_cast<uint8_t>(green[i] >> shift),
+                             static_cast<uint8_t>(red[i] >> shift), 0};
+      }
+      break;
+    }
+    default:
+      Trace(2, "unexpected PhotometricInterpretation in CTIFFDecoder::DoLoColor()");
+      paletteSet = false;
+      break;
+  }
+
+  uint8_t** rows = bmp.GetRowTable();
+  for (int y = 0; y < h; ++y) {
+    if (TIFFReadScanline(tif, line.get(), static_cast<uint32_t>(y), 0) < 0 && y < h / 3) {
+      RaiseError(textexception::kInternal, messages_.Text());
+    }
+    if (bits == 8) {
+      std::memcpy(rows[y], line.get(), size_t(w));
+    } else if (bits == 1) {
+      std::memcpy(rows[y], line.get(), (size_t(w) + 7) / 8);
+    } else {
+      Unpack(line.get(), rows[y], w, bits);
+    }
+  }
+  if (paletteSet) bmp.SetPalette(palette);
+}
