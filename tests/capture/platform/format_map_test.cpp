@@ -1,0 +1,111 @@
+// Pure helpers of the GStreamer backend: caps <-> media types, capability grouping, frame
+// intervals, device identities and drop counting.
+#include "capture/platform/gst/format_map.h"
+
+#include <gtest/gtest.h>
+
+namespace media::gstmap {
+namespace {
+
+struct CodeCase {
+  const char* media;
+  const char* format;
+  Guid subtype;
+  uint16_t bits;
+  uint32_t compression;
+};
+
+class CodeForCapsTest : public testing::TestWithParam<CodeCase> {};
+
+TEST_P(CodeForCapsTest, MapsBothWays) {
+  const auto& c = GetParam();
+  const auto code = CodeForCaps(c.media, c.format);
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(code->subtype, c.subtype);
+  EXPECT_EQ(code->bitCount, c.bits);
+  EXPECT_EQ(code->compression, c.compression);
+  const auto back = CapsForSubtype(c.subtype);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->first, c.media);
+  EXPECT_EQ(back->second, c.format);
+}
+
+// Subtypes and codes as AVI files and capture drivers name them.
+INSTANTIATE_TEST_SUITE_P(
+    Formats, CodeForCapsTest,
+    testing::Values(CodeCase{"video/x-raw", "BGR", guid::kSubtypeRGB24, 24, 0},
+                    CodeCase{"video/x-raw", "BGRx", guid::kSubtypeRGB32, 32, 0},
+                    CodeCase{"video/x-raw", "YUY2", guid::kSubtypeYUY2, 16, 0x32595559},
+                    CodeCase{"video/x-raw", "I420", guid::kSubtypeI420, 12, 0x30323449},
+                    CodeCase{"image/jpeg", "", guid::kSubtypeMJPG, 24, 0x47504A4D}));
+
+TEST(CodeForCapsTest, UnknownFormatsHaveNoCode) {
+  EXPECT_FALSE(CodeForCaps("video/x-raw", "P010_10LE").has_value());
+  EXPECT_FALSE(CodeForCaps("video/x-h264", "").has_value());
+  EXPECT_FALSE(CapsForSubtype(guid::kSubtypeAvi).has_value());
+}
+
+TEST(FrameIntervalTest, HundredNanosecondUnits) {
+  EXPECT_EQ(FrameInterval(30, 1), 333333);
+  EXPECT_EQ(FrameInterval(30000, 1001), 333666);  // NTSC: 1001/30000 s
+  EXPECT_EQ(FrameInterval(0, 1), 0);
+  EXPECT_EQ(FrameInterval(-5, 1), 0);
+  EXPECT_EQ(RateForInterval(333333), (std::pair<int, int>{10000000, 333333}));
+  EXPECT_EQ(RateForInterval(400000), (std::pair<int, int>{25, 1}));
+  EXPECT_EQ(RateForInterval(0), (std::pair<int, int>{0, 1}));
+}
+
+TEST(GroupCapabilitiesTest, MergesRatesOfOneSizeAndDropsUnknownFormats) {
+  const std::vector<CapsEntry> entries = {
+      {"video/x-raw", "YUY2", 640, 480, 15, 1}, {"video/x-raw", "YUY2", 640, 480, 30, 1},
+      {"video/x-raw", "P010_10LE", 640, 480, 30, 1}, {"image/jpeg", "", 1280, 720, 30, 1},
+      {"video/x-raw", "YUY2", 320, 240, 30, 1},   {"video/x-raw", "YUY2", 0, 240, 30, 1}};
+  const auto caps = GroupCapabilities(entries);
+  ASSERT_EQ(caps.size(), 3u);
+  EXPECT_EQ(caps[0].entry.width, 640);
+  EXPECT_EQ(caps[0].minInterval, 333333);
+  EXPECT_EQ(caps[0].maxInterval, 666666);
+  EXPECT_EQ(caps[0].entry.fpsNum, 30);  // the capability's own format runs at the fastest rate
+  EXPECT_EQ(caps[1].entry.mediaType, "image/jpeg");
+  EXPECT_EQ(caps[2].entry.width, 320);
+  const MediaType mt = MediaTypeFor(caps[1].entry);
+  ASSERT_TRUE(mt.IsVideoInfo());
+  EXPECT_EQ(mt.videoInfo->bmiHeader.biCompression, MakeFourcc('M', 'J', 'P', 'G'));
+}
+
+struct IdentityCase {
+  DeviceIdentity id;
+  const char* expected;
+};
+
+class DeviceDisplayNameTest : public testing::TestWithParam<IdentityCase> {};
+
+TEST_P(DeviceDisplayNameTest, UsesTheMostStablePropertyPresent) {
+  EXPECT_EQ(DeviceDisplayName(GetParam().id), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identities, DeviceDisplayNameTest,
+    testing::Values(
+        IdentityCase{{2, "", "", "", "", "", "", "Lumora Test Camera 3"}, "@device:gst:test:2"},
+        IdentityCase{{-1, "A1B2", "046d", "0825", "usb-0000:00:14.0-1", "C270", "/dev/video0", "C270"},
+                     "@device:gst:usb:046d:0825:A1B2"},
+        IdentityCase{{-1, "", "", "", "usb-0000:00:14.0-1", "C270", "/dev/video2", "C270"},
+                     "@device:gst:bus:usb-0000:00:14.0-1:C270"},
+        IdentityCase{{-1, "", "", "", "", "", "/dev/video4", "Capture card"}, "@device:gst:name:Capture card"},
+        IdentityCase{{-1, "", "", "", "", "", "/dev/video4", ""}, "@device:gst:path:/dev/video4"}));
+
+TEST(DropCounterTest, CountsGapsInSequenceNumbers) {
+  DropCounter c;
+  for (uint64_t o : {10, 11, 12, 15, 16, 20}) c.Add(o);  // 13, 14, 17, 18, 19 missing
+  EXPECT_EQ(c.Dropped(), 5u);
+  EXPECT_EQ(c.Seen(), 6u);
+  c.Add(3);  // the driver restarted its count: not a loss
+  c.Add(4);
+  c.Add(DropCounter::kNoOffset);
+  c.Add(6);
+  EXPECT_EQ(c.Dropped(), 6u);
+}
+
+}  // namespace
+}  // namespace media::gstmap
