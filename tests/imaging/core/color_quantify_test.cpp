@@ -404,7 +404,7 @@ std::vector<uint32_t> ReferencePalette(const uint8_t* pixels, size_t byteCount, 
   return palette;
 }
 
-enum class Kind { Noise, Gradient, FewColours, Blocks, Photo };
+enum class Kind { Noise, Gradient, FewColours, Blocks, Photo, Flat };
 
 std::vector<uint8_t> MakePicture(Kind kind, int width, int height, uint32_t seed) {
   std::mt19937 random(seed);
@@ -422,6 +422,7 @@ std::vector<uint8_t> MakePicture(Kind kind, int width, int height, uint32_t seed
           break;
         case Kind::FewColours: c = few[random() % 4]; break;
         case Kind::Blocks: c = few[((x / 16) + (y / 16)) % 4]; break;
+        case Kind::Flat: c = few[0]; break;
         case Kind::Photo: {
           // smooth shapes plus a little noise, the way a camera picture looks to a quantiser
           const int n = static_cast<int>(random() % 9) - 4;
@@ -482,7 +483,9 @@ INSTANTIATE_TEST_SUITE_P(
         NeuralCase{"gradientLevel4", Kind::Gradient, 160, 120, 0, 1, 500},
         NeuralCase{"photoLevel0", Kind::Photo, 640, 480, 1, 30, 100},
         NeuralCase{"photoLevel4", Kind::Photo, 320, 240, 0, 1, 500},
-        NeuralCase{"oddFactor", Kind::Noise, 300, 200, 0, 7, 3}),
+        NeuralCase{"oddFactor", Kind::Noise, 300, 200, 0, 7, 3},
+        // One neuron wins every sample: its frequency and bias reach their extremes.
+        NeuralCase{"flat", Kind::Flat, 300, 200, 0, 1, 500}),
     [](const testing::TestParamInfo<NeuralCase>& info) { return std::string(info.param.name); });
 
 TEST(ColorQuantifyNeural, TrailingBytesDoNotChangeThePalette) {
