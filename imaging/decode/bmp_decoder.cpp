@@ -119,6 +119,8 @@ void CBmpDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
   if (file.U8() != 'B' || file.U8() != 'M') {
     RaiseError(textexception::kWrongSignature, "Bitmap decoder: This isn't a bitmap.");
   }
+  file.Skip(8);  // file size, reserved
+  const uint32_t dataOffset = file.Le32();
   Trace(2, "Bitmap file signature found\n");
 
   if (source.TakeCursor(4).Le32() != kInfoHeaderSize) {
@@ -162,6 +164,14 @@ void CBmpDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
       paletteOut[i].reserved = 255;
     }
     l.palette = paletteOut.get();
+  }
+
+  // Pixels start at the stored offset when it lies between the palette's end and the file's
+  // end (a gap, or a palette a 24-bit file carries); any other offset is taken to mean
+  // "directly behind the palette".
+  const int64_t here = source.GetBytesConsumed();
+  if (dataOffset > here && dataOffset < static_cast<uint64_t>(source.GetFileSize())) {
+    source.Take(dataOffset - static_cast<uint32_t>(here));
   }
 
   ChooseTargetDepth(bpp, bppInOut);

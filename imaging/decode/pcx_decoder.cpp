@@ -89,8 +89,8 @@ void CPCXDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>&, int& bppInO
   const int height = yMax - yMin + 1;
   // Each plane's line must hold the width's pixels; a shorter line would leave pixels with
   // no data behind them.
-  const size_t bitsPerPlaneLine = static_cast<size_t>(planes == 1 ? bits : 1) *
-                                  static_cast<size_t>(width > 0 ? width : 0);
+  const size_t bitsPerPlaneLine =
+      static_cast<size_t>(bits) * static_cast<size_t>(width > 0 ? width : 0);
   if (bytesPerLine * 8 < bitsPerPlaneLine) {
     RaiseError(textexception::kFormatError, "PCX: bytes per line too small for the width.");
   }
