@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include "imaging/core/color_quantify.h"
 #include "imaging/core/palette_mapper.h"
@@ -178,7 +179,7 @@ void BM_PillowQuantize(benchmark::State& state) {
   static std::vector<Timing> times;
   if (times.empty()) {
     const Picture& picture = ThePicture();
-    const std::string raw = "/tmp/lumora_bench_picture.rgb";
+    const std::string raw = "/tmp/lumora_bench_picture_" + std::to_string(getpid()) + ".rgb";
     {
       std::ofstream f(raw, std::ios::binary);
       for (size_t i = 0; i < size_t(kWidth) * kHeight; ++i) {
