@@ -149,7 +149,8 @@ TEST(WCIContainer, GreyFollowsTheLuminanceWeights) {
     for (int x = 0; x < 5; ++x) {
       const int blue = 40 * x, green = static_cast<uint8_t>(90 * y), red = 200 - x;
       // Bottom-up DIB row y is picture row 2 - y.
-      const int expected = static_cast<int>(0.299 * red + 0.587 * green + 0.114 * blue);
+      // 0.299 R + 0.587 G + 0.114 B truncated, computed exactly in thousandths.
+      const int expected = (299 * red + 587 * green + 114 * blue) / 1000;
       EXPECT_EQ(bmp.GetRowTable()[2 - y][x], expected) << x << "," << y;
     }
   EXPECT_EQ(bmp.GetPalette()[200].red, 200) << "grey palette";
