@@ -1,0 +1,33 @@
+// Shared body of the decoder fuzz targets: one input is one file. The last byte also picks
+// the wanted depth (0, 8 or 32), so every depth path is reached. Pictures are capped at
+// 2^20 pixels so the fuzzer hunts for bugs, not for big allocations. Only CTextException
+// may leave a decoder; anything else (or a sanitizer report) is a finding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "imaging/core/win_bmp.h"
+#include "imaging/decode/pic_decoder.h"
+
+namespace fuzzdecode {
+
+inline constexpr uint64_t kMaxPixels = uint64_t{1} << 20;
+
+template <class Decoder>
+int Run(const uint8_t* data, size_t size) {
+  static const int kDepths[] = {0, 8, 32};
+  const int wanted = size > 0 ? kDepths[data[size - 1] % 3] : 0;
+  Decoder decoder;
+  decoder.SetMaxPixels(kMaxPixels);
+  CWinBmp bmp;
+  CMemSource source("fuzz.input", std::span<const uint8_t>(data, size));
+  try {
+    decoder.DecodeSource(source, bmp, wanted);
+  } catch (const CTextException&) {
+  }
+  return 0;
+}
+
+}  // namespace fuzzdecode
