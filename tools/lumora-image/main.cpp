@@ -7,11 +7,15 @@
 #include <cstring>
 
 #include "tools/lumora-image/commands.h"
+#include "tools/lumora-image/decode_commands.h"
 
 namespace {
 
 constexpr Command kCommands[] = {
     {"encode", RunEncode, kEncodeUsage},
+    {"info", RunInfo, kInfoUsage},
+    {"decode", RunDecode, kDecodeUsage},
+    {"convert", RunConvert, kConvertUsage},
 };
 
 }  // namespace

@@ -1,0 +1,113 @@
+"""lumora-image info/decode/convert against Pillow's reading of the same files.
+
+Usage: decode_commands_check.py PATH_TO_LUMORA_IMAGE
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image
+
+tool = sys.argv[1]
+failures = []
+
+
+def run(*args):
+    return subprocess.run([tool, *args], capture_output=True, text=True)
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+
+
+def read_pam(path):
+    data = open(path, "rb").read()
+    end = data.index(b"ENDHDR\n") + len(b"ENDHDR\n")
+    fields = dict(line.split(b" ", 1) for line in data[:end].split(b"\n")[1:-2])
+    check(data.startswith(b"P7\n"), f"{path}: not P7")
+    check(fields[b"TUPLTYPE"] == b"RGB_ALPHA" and fields[b"MAXVAL"] == b"255"
+          and fields[b"DEPTH"] == b"4", f"{path}: header {fields}")
+    w, h = int(fields[b"WIDTH"]), int(fields[b"HEIGHT"])
+    return (w, h), data[end:]
+
+
+def picture(w, h):
+    im = Image.new("RGBA", (w, h))
+    for y in range(h):
+        for x in range(w):
+            im.putpixel((x, y), ((x * 9) % 256, (y * 17) % 256, ((x + y) * 5) % 256,
+                                 (x * 31 + y) % 256))
+    return im
+
+
+with tempfile.TemporaryDirectory() as tmp:
+    base = picture(23, 11)
+    files = {
+        # name: (image to save, save options, FORMAT, bpp at depth 0, alpha flag)
+        "p.bmp": (base.convert("RGB").convert("P", palette=Image.ADAPTIVE), {}, "BMP", 8, 0),
+        "rgb.bmp": (base.convert("RGB"), {}, "BMP", 32, 0),
+        "l.tga": (base.convert("L"), {"compression": "tga_rle"}, "TGA", 8, 0),
+        "rgba.tga": (base, {"compression": "tga_rle"}, "TGA", 32, 1),
+        "rgb.pcx": (base.convert("RGB"), {}, "PCX", 32, 0),
+        "p.pcx": (base.convert("RGB").convert("P", palette=Image.ADAPTIVE), {}, "PCX", 32, 0),
+    }
+    for name, (im, opts, fmt, bpp, alpha) in files.items():
+        path = os.path.join(tmp, name)
+        im.save(path, **opts)
+        r = run("info", path)
+        want = f"{fmt} 23x11 {bpp}bpp alpha={alpha}\n"
+        check(r.returncode == 0 and r.stdout == want, f"info {name}: {r.stdout!r} {r.stderr!r}")
+
+        reference = Image.open(path).convert("RGBA").tobytes()
+        for depth in (None, "32"):
+            pam = os.path.join(tmp, name + ".pam")
+            r = run("decode", path, pam, *(["--depth", depth] if depth else []))
+            check(r.returncode == 0, f"decode {name}: {r.stderr}")
+            size, pixels = read_pam(pam)
+            check(size == (23, 11), f"decode {name}: size {size}")
+            same = all(pixels[i:i + 3] == reference[i:i + 3] and
+                       pixels[i + 3] == (reference[i + 3] if alpha else 255)
+                       for i in range(0, len(reference), 4))
+            check(same, f"decode {name} depth {depth}: pixels differ from Pillow")
+
+        for target in ("png", "bmp", "tga"):
+            out = os.path.join(tmp, f"{name}.{target}")
+            r = run("convert", path, out)
+            check(r.returncode == 0, f"convert {name} -> {target}: {r.stderr}")
+            if r.returncode == 0:
+                got = Image.open(out).convert("RGB").tobytes()
+                check(got == Image.open(path).convert("RGB").tobytes(),
+                      f"convert {name} -> {target}: pixels differ")
+
+    # Failures: code and text on standard error, status 1; bad usage, status 2.
+    junk = os.path.join(tmp, "junk.bin")
+    open(junk, "wb").write(b"\x01\x02\x03\x04" * 10)
+    empty = os.path.join(tmp, "empty.bmp")
+    open(empty, "wb").close()
+    for args, code, text in [
+        (["info", junk], 8, "Decoder error: Unknown file type."),
+        (["info", os.path.join(tmp, "missing.bmp")], 4, None),
+        (["info", empty], 13, None),
+        (["decode", os.path.join(tmp, "drawing.wmf"), os.path.join(tmp, "x.pam")], 4, None),
+        (["convert", junk, os.path.join(tmp, "x.png")], 8, None),
+    ]:
+        r = run(*args)
+        check(r.returncode == 1 and r.stderr.startswith(f"lumora-image: error {code}: "),
+              f"{args[0]} failure: {r.returncode} {r.stderr!r}")
+        if text:
+            check(r.stderr == f"lumora-image: error {code}: {text}\n", f"text: {r.stderr!r}")
+    wmf = os.path.join(tmp, "drawing.wmf")
+    open(wmf, "wb").write(b"\xd7\xcd\xc6\x9a" + bytes(60))
+    r = run("info", wmf)
+    check(r.returncode == 1 and r.stderr ==
+          "lumora-image: error 6: Decoder error: Library not compiled for this file type.\n",
+          f"wmf: {r.stderr!r}")
+    for args in (["info"], ["decode", "a"], ["decode", "a", "b", "--depth", "16"]):
+        check(run(*args).returncode == 2, f"usage {args}")
+
+if failures:
+    print("\n".join(failures))
+    sys.exit(1)
+print("ok")

@@ -1,0 +1,26 @@
+// The reading commands of lumora-image:
+//   info IN                 one line: FORMAT WIDTHxHEIGHT BPPbpp alpha=0|1
+//   decode IN OUT.pam [--depth 0|8|32]
+//                           the decoded bitmap as PAM (P7, RGB_ALPHA, MAXVAL 255), palette
+//                           expanded, alpha as stored when the bitmap has alpha, else 255
+//   convert IN OUT [encode options]
+//                           decodes IN (depth 0) and writes OUT as encode does
+// Failures: "lumora-image: error CODE: TEXT" on standard error, exit status 1.
+#pragma once
+
+#include <string>
+
+#include "tools/lumora-image/commands.h"
+
+class CBmp;
+
+int RunInfo(const Arguments& args);
+int RunDecode(const Arguments& args);
+int RunConvert(const Arguments& args);
+
+inline constexpr char kInfoUsage[] = "info IN";
+inline constexpr char kDecodeUsage[] = "decode IN OUT.pam [--depth 0|8|32]";
+inline constexpr char kConvertUsage[] = "convert IN OUT [the options of encode]";
+
+// The PAM file `decode` writes, as bytes.
+std::string EncodePam(const CBmp& bmp);
