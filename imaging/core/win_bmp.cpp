@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "imaging/core/bitmap_resources.h"
 #include "imaging/core/memory_exception.h"
@@ -180,13 +181,20 @@ bool CWinBmp::ConvertToGrey() {
   if (block_ == nullptr) return false;
   CWinBmp grey;
   grey.Create(width_, height_, 8, false);
+  // Integer weights: exact truncation, so white stays 255.
+  const auto weigh = [](unsigned red, unsigned green, unsigned blue) {
+    return static_cast<uint8_t>((299u * red + 587u * green + 114u * blue) / 1000u);
+  };
   for (int y = 0; y < height_; ++y) {
     const uint8_t* in = rowTable_[y];
     uint8_t* out = grey.rowTable_[y];
-    for (int x = 0; x < width_; ++x) {
-      const RgbQuad c = PixelColour(in, x, bitsPerPixel_, palette_);
-      // Integer weights: exact truncation, so white stays 255.
-      out[x] = static_cast<uint8_t>((299u * c.red + 587u * c.green + 114u * c.blue) / 1000u);
+    if (bitsPerPixel_ == 32) {
+      for (int x = 0; x < width_; ++x, in += 4) out[x] = weigh(in[2], in[1], in[0]);
+    } else {
+      for (int x = 0; x < width_; ++x) {
+        const RgbQuad c = PixelColour(in, x, bitsPerPixel_, palette_);
+        out[x] = weigh(c.red, c.green, c.blue);
+      }
     }
   }
   SwapStorage(grey);
@@ -253,6 +261,17 @@ uint8_t* CWinBmp::ExportPacked(bool bottomUp, size_t* outSize) const {
 // ----- packed DIBs and global blocks ----------------------------------------------------
 
 void CWinBmp::CreateFromPackedBytes(const uint8_t* source, const size_t* available) {
+  // Re-reading our own block (GetDibBlock handed back) must not free it first.
+  std::vector<uint8_t> ownCopy;
+  size_t ownLength = 0;
+  const auto at = reinterpret_cast<uintptr_t>(source);
+  const auto base = reinterpret_cast<uintptr_t>(block_);
+  if (block_ != nullptr && at >= base && at < base + blockSize_) {
+    ownCopy.assign(source, source + (base + blockSize_ - at));
+    source = ownCopy.data();
+    ownLength = ownCopy.size();
+    available = &ownLength;
+  }
   const BitmapInfoHeader header = ReadSourceHeader(source, available);
   const uint16_t depth = header.bitCount == 24 ? 32 : header.bitCount;
 
@@ -267,11 +286,15 @@ void CWinBmp::CreateFromPackedBytes(const uint8_t* source, const size_t* availab
   if (header.bitCount == 24) {
     Expand24To32(reinterpret_cast<uint8_t*>(block_), source);
   } else {
+    const uint64_t rowBytes =
+        dib::RowStride(uint64_t(header.width), depth) * uint64_t(header.height);
     *block_ = header;
     block_->size = kHeaderSize;
     block_->clrUsed = 0;  // our block always carries the full table
-    const uint64_t rowBytes =
-        dib::RowStride(uint64_t(header.width), depth) * uint64_t(header.height);
+    // Whoever sizes the block from its header (plane count and image size take part) must
+    // find the rows we hold, not what the source claimed. 0 still means "not given".
+    block_->planes = 1;
+    if (block_->sizeImage != 0) block_->sizeImage = ImageSizeField(rowBytes);
     std::memcpy(reinterpret_cast<uint8_t*>(block_) + kHeaderSize +
                     sizeof(RgbQuad) * dib::PaletteEntries(depth),
                 source + SourceBitsOffset(header), static_cast<size_t>(rowBytes));

@@ -12,6 +12,8 @@
 //   at most 256 colours used, else CTextException 2 (6 for compressed data);
 // - a non-zero colours-used field gives the length of the stored colour table; entries it does
 //   not cover keep the grey ramp;
+// - the bitmap's own block keeps the source header's fields except: size 40, planes 1, colours
+//   used 0 (the full table is stored), a non-zero image size set to the rows really held;
 // - on these errors the bitmap keeps its previous contents; allocation failure raises
 //   CMemoryException and leaves it freed.
 // CreateFromPackedDib cannot know how long the memory behind the header is: the caller must

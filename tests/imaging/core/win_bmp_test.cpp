@@ -292,6 +292,30 @@ TEST(WinBmp, ExactlySizedGlobalBlockWithShortPaletteIsRead) {
   EXPECT_EQ(bmp.GetDibBlock()->clrUsed, 0u);  // our block carries the whole table
 }
 
+TEST(WinBmp, OwnHeaderDescribesTheRowsItHolds) {
+  std::vector<uint8_t> dib = MakeDib(5, 3, 8);
+  auto* h = reinterpret_cast<BitmapInfoHeader*>(dib.data());
+  h->planes = 3;
+  h->sizeImage = 999999;
+  h->xPelsPerMeter = 2835;
+  CWinBmp bmp;
+  bmp.CreateFromGlobal(CGlobalBlock(dib.data(), dib.size()));
+  EXPECT_EQ(bmp.GetDibBlock()->planes, 1);
+  EXPECT_EQ(bmp.GetDibBlock()->sizeImage, 8u * 3);
+  EXPECT_EQ(bmp.GetDibBlock()->xPelsPerMeter, 2835);
+}
+
+TEST(WinBmp, RereadingItsOwnBlockKeepsThePicture) {
+  CWinBmp bmp;
+  bmp.Create(3, 2, 8, false);
+  bmp.GetRowTable()[0][2] = 77;
+  bmp.GetPalette()[77] = Quad(1, 2, 3);
+  bmp.CreateFromPackedDib(bmp.GetDibBlock());
+  EXPECT_EQ(bmp.GetWidth(), 3);
+  EXPECT_EQ(bmp.GetRowTable()[0][2], 77);
+  EXPECT_EQ(Packed(bmp.GetPalette()[77]), Packed(Quad(1, 2, 3)));
+}
+
 TEST(WinBmp, DibCopiesOfAFreedBitmapAreRefused) {
   CWinBmp bmp;
   bmp.Clear();
@@ -409,4 +433,25 @@ TEST(WinBmp, NoDeviceOrNoPictureDrawsNothing) {
   EXPECT_EQ(bmp.Draw(&dc, 0, 0, rop::kSrcCopy), 0);
   EXPECT_EQ(bmp.ScaledDraw(&dc, 0, 0, 2.0, rop::kSrcCopy), 0);
   EXPECT_TRUE(dc.calls.empty());
+}
+
+TEST(GlobalBlock, AllocatesZeroedCopiesAndReallocates) {
+  const CGlobalBlock empty;
+  EXPECT_EQ(empty.Size(), 0u);
+  EXPECT_EQ(empty.Data(), nullptr);
+
+  const uint8_t bytes[3] = {7, 8, 9};
+  CGlobalBlock copy(bytes, 3);
+  ASSERT_EQ(copy.Size(), 3u);
+  EXPECT_EQ(std::memcmp(copy.Data(), bytes, 3), 0);
+
+  copy.Reallocate(6);  // new size, zeroed, old contents dropped
+  ASSERT_EQ(copy.Size(), 6u);
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(copy.Data()[i], 0);
+
+  CGlobalBlock moved(std::move(copy));
+  EXPECT_EQ(moved.Size(), 6u);
+  moved.Free();
+  EXPECT_EQ(moved.Size(), 0u);
+  EXPECT_EQ(moved.Data(), nullptr);
 }
