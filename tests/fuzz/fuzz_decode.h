@@ -1,6 +1,6 @@
 // Shared body of the decoder fuzz targets: one input is one file. The last byte also picks
 // the wanted depth (0, 8 or 32), so every depth path is reached. Pictures are capped at
-// 2^20 pixels so the fuzzer hunts for bugs, not for big allocations. Only CTextException
+// 2^14 pixels so the fuzzer hunts for bugs, not for big allocations. Only CTextException
 // may leave a decoder; anything else (or a sanitizer report) is a finding.
 #pragma once
 
@@ -13,7 +13,7 @@
 
 namespace fuzzdecode {
 
-inline constexpr uint64_t kMaxPixels = uint64_t{1} << 20;
+inline constexpr uint64_t kMaxPixels = uint64_t{1} << 14;
 
 template <class Decoder>
 int Run(const uint8_t* data, size_t size) {
