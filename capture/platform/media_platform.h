@@ -129,9 +129,10 @@ public:
   virtual Status put_Visible(bool visible) = 0;
 };
 
-// Keeps a copy of the newest sample passing it (when buffering is on). Frames are handed out
-// as uncompressed RGB in the connected media type's layout: 24-bit blue-green-red, rows
-// bottom-up, each padded to 4 bytes (the DIB layout).
+// Keeps a copy of the newest sample passing it (when buffering is on), handed out in the
+// layout of the connected media type. The GStreamer backend always hands out 24-bit
+// blue-green-red, rows bottom-up, each padded to 4 bytes (the DIB layout); the scripted
+// backend hands out the device's own format, so tests can also meet compressed frames.
 class ISampleGrabber {
 public:
   virtual ~ISampleGrabber() = default;

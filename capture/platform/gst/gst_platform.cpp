@@ -81,23 +81,25 @@ GstCaps* TestCameraCaps() {
       "video/x-raw,format=I420,width=1280,height=720,framerate=30/1");
 }
 
+GstDevice* NewTestCamera(int i) {
+  GstCaps* caps = TestCameraCaps();
+  GstStructure* props =
+      gst_structure_new("lumora-test-camera", "lumora.test-camera", G_TYPE_INT, i, nullptr);
+  gchar* name = g_strdup_printf("Lumora Test Camera %d", i + 1);
+  auto* device = static_cast<LumoraTestCamera*>(g_object_new(
+      lumora_test_camera_get_type(), "display-name", name, "device-class", "Video/Source",
+      "caps", caps, "properties", props, nullptr));
+  device->index = i;
+  g_free(name);
+  gst_structure_free(props);
+  gst_caps_unref(caps);
+  return GST_DEVICE(device);
+}
+
 GList* TestCameraProbe(GstDeviceProvider*) {
   GList* devices = nullptr;
-  const int n = media::TestCameraCount();
-  for (int i = n - 1; i >= 0; --i) {
-    GstCaps* caps = TestCameraCaps();
-    GstStructure* props =
-        gst_structure_new("lumora-test-camera", "lumora.test-camera", G_TYPE_INT, i, nullptr);
-    gchar* name = g_strdup_printf("Lumora Test Camera %d", i + 1);
-    auto* device = static_cast<LumoraTestCamera*>(g_object_new(
-        lumora_test_camera_get_type(), "display-name", name, "device-class", "Video/Source",
-        "caps", caps, "properties", props, nullptr));
-    device->index = i;
-    g_free(name);
-    gst_structure_free(props);
-    gst_caps_unref(caps);
-    devices = g_list_prepend(devices, device);
-  }
+  for (int i = media::TestCameraCount() - 1; i >= 0; --i)
+    devices = g_list_prepend(devices, NewTestCamera(i));
   return devices;
 }
 
@@ -1664,5 +1666,27 @@ Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
 }  // namespace
 
 std::unique_ptr<IMediaPlatform> CreateGstPlatform() { return std::make_unique<GPlatform>(); }
+
+bool SetTestCameraPresentForTesting(int index, bool present) {
+  GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("lumoratestcameras");
+  if (!provider) return false;
+  Ref<GstDeviceProvider> hold = Own(provider);
+  GstDevice* found = nullptr;
+  GList* list = gst_device_provider_get_devices(provider);
+  for (GList* l = list; l; l = l->next)
+    if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, lumora_test_camera_get_type()) &&
+        reinterpret_cast<LumoraTestCamera*>(l->data)->index == index)
+      found = GST_DEVICE(l->data);
+  bool done = false;
+  if (!present && found) {
+    gst_device_provider_device_remove(provider, found);
+    done = true;
+  } else if (present && !found) {
+    gst_device_provider_device_add(provider, NewTestCamera(index));
+    done = true;
+  }
+  g_list_free_full(list, gst_object_unref);
+  return done;
+}
 
 }  // namespace media

@@ -20,4 +20,8 @@ std::unique_ptr<IMediaPlatform> CreateGstPlatform();
 // at most 10).
 int TestCameraCount();
 
+// Test hook: a synthetic camera goes away (false) or comes back (true), as a camera being
+// unplugged and plugged in. Returns whether anything changed.
+bool SetTestCameraPresentForTesting(int index, bool present);
+
 }  // namespace media

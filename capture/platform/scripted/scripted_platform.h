@@ -9,22 +9,29 @@
 // queued calls when a QCoreApplication exists (so the notify path is the real one); without
 // one they are called at once.
 //
-// Call log: one line per operation of interest, "Object.Operation argument", e.g.
-//   "Graph.AddFilter Grabber", "Graph.Connect Capture->In", "Graph.Render Out",
-//   "Graph.RemoveFilter Video Renderer", "MediaControl.Run", "MediaControl.Stop",
-//   "Builder.RenderStream capture vids", "Builder.SetOutputFileName /tmp/c.avi",
-//   "Builder.ControlStream capture start=max", "Builder.AllocCapFile /tmp/c.avi 5242880",
-//   "VideoWindow.Owner 0", "VideoWindow.Visible 1", "Grabber.SetBufferSamples 1",
-//   "Dialog.Show Camera A 2", "PropertyFrame Camera A 1", "Moniker.BindToFilter Camera A".
+// Call log: one line per operation, "Object.Operation argument":
+//   Graph.AddFilter <asked name, or the filter's own>   Graph.RemoveFilter <name in graph>
+//   Graph.Connect <filter>:<pin>-><filter>:<pin>         Graph.Render <filter>:<pin>
+//   Graph.Disconnect <filter>:<pin>                      Graph.QueryMediaControl / ...Event / ...VideoWindow
+//   MediaControl.Run / .Pause / .Stop                   MediaEvent.SetNotifyWindow on|off
+//   Builder.RenderStream capture|preview|any vids|iavs|any
+//   Builder.SetOutputFileName <path>                     Builder.ControlStream capture start=max|now stop=none|max
+//   Builder.AllocCapFile <path> <bytes>                  Builder.CopyCaptureFile <from> <to>
+//   VideoWindow.Owner 0|1   VideoWindow.Style <hex>   VideoWindow.Position x,y wxh   VideoWindow.Visible 0|1
+//   Grabber.SetBufferSamples 0|1   StreamConfig.GetFormat   StreamConfig.SetFormat <w>x<h> <interval>
+//   AviMux.SetOutputCompatibilityIndex 0|1   FileSink.SetFileName <path>
+//   Moniker.BindToFilter <friendly name>   Dialog.Show <friendly name> <which>
+//   PropertyFrame <filter name|StreamConfig|Crossbar|TVTuner> <pages> at x,y
+//   Platform.CreateClassEnumerator / .CreateFilterGraph / .CreateSampleGrabber /
+//   .CreateCaptureGraphBuilder2 / .CreateCaptureGraphBuilder
+//   Inject <code hex>   LoseDevice <friendly name>          (test controls)
 //
-// Failure switches: `fail["Operation"] = status` makes every call of that operation answer
-// the status (names as in the call log without the argument, e.g. "MediaControl.Run",
-// "Graph.Connect", "Graph.AddFilter", "Builder.RenderStream", "Builder.SetOutputFileName",
-// "Builder.AllocCapFile", "Platform.CreateSampleGrabber", "Platform.CreateFilterGraph",
-// "Platform.CreateCaptureGraphBuilder2", "Platform.CreateCaptureGraphBuilder",
-// "Platform.CreateClassEnumerator", "StreamConfig.SetFormat", "StreamConfig.GetFormat",
-// "MediaEvent.SetNotifyWindow", "Graph.QueryVideoWindow", "Graph.QueryMediaEvent",
-// "Graph.QueryMediaControl", "Builder.CopyCaptureFile").
+// Failure switches: `fail["Object.Operation"] = status` makes every call of that operation
+// answer the status (after logging it); the names are those of the call log.
+//
+// Filters take these names when added without one: the device's friendly name, "Video
+// Renderer", "AVI Mux", "Smart Tee" (inserted for a preview render on a device without a
+// preview pin), the compressor's friendly name; the file writer is added under its path.
 #pragma once
 
 #include <cstdint>

@@ -325,6 +325,56 @@ TEST_F(GstPlatformTest, WriteErrorReachesTheEventLoopAsErrorAbort) {
   events->SetNotifyWindow(nullptr, 0, 0);
 }
 
+TEST_F(GstPlatformTest, UnpluggedCameraIsLostForItsGraphAndTheDeviceList) {
+  Rig rig = MakeRig(1);
+  std::shared_ptr<ISampleGrabber> grabber;
+  ASSERT_EQ(platform_->CreateSampleGrabber(grabber), status::kOk);
+  ASSERT_TRUE(Succeeded(rig.graph->AddFilter(grabber->Filter(), "Grabber")));
+  ASSERT_EQ(rig.graph->Connect(FirstPin(*rig.capture, PinDirection::Output),
+                               FirstPin(*grabber->Filter(), PinDirection::Input)),
+            status::kOk);
+  ASSERT_EQ(rig.graph->Render(FirstPin(*grabber->Filter(), PinDirection::Output)), status::kOk);
+  Rig other = MakeRig(0);  // a graph on another camera hears nothing
+  std::vector<GraphEvent> seen, otherSeen;
+  auto listen = [](IFilterGraph& graph, std::vector<GraphEvent>& into) {
+    std::shared_ptr<IMediaEventEx> events;
+    graph.QueryMediaEvent(events);
+    std::weak_ptr<IMediaEventEx> weak = events;
+    events->SetNotifyWindow(
+        [weak, &into](uint32_t, intptr_t) {
+          GraphEvent e;
+          auto queue = weak.lock();
+          while (queue && queue->GetEvent(e, 0) == status::kOk) into.push_back(e);
+        },
+        kFirstUserMessage + 1, 0);
+    return events;
+  };
+  auto events = listen(*rig.graph, seen);
+  auto otherEvents = listen(*other.graph, otherSeen);
+  int changes = 0;
+  platform_->SetDeviceChangeCallback([&] { ++changes; });
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+
+  ASSERT_TRUE(SetTestCameraPresentForTesting(1, false));
+  ASSERT_TRUE(WaitFor([&] { return !seen.empty() && changes > 0; }));
+  EXPECT_EQ(seen.front().code, event::kDeviceLost);
+  EXPECT_EQ(seen.front().param2, 0);
+  EXPECT_EQ(seen.front().filter, rig.capture);
+  EXPECT_TRUE(otherSeen.empty());
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices);
+  for (auto& d : devices) EXPECT_NE(d->GetDisplayName(), "@device:gst:test:1");
+
+  EXPECT_EQ(rig.control->Stop(), status::kOk);
+  ASSERT_TRUE(SetTestCameraPresentForTesting(1, true));
+  ASSERT_TRUE(WaitFor([&] { return changes > 1; }));
+  std::shared_ptr<IBaseFilter> back;
+  EXPECT_EQ(Camera(1)->BindToFilter(back), status::kOk);
+  events->SetNotifyWindow(nullptr, 0, 0);
+  otherEvents->SetNotifyWindow(nullptr, 0, 0);
+  platform_->SetDeviceChangeCallback(nullptr);
+}
+
 TEST_F(GstPlatformTest, OnePlaceChoosesTheBackend) {
   auto scripted = std::make_shared<ScriptedPlatform>(TwoCameraSettings());
   SetMediaPlatformForTesting(scripted);
