@@ -20,6 +20,8 @@
 //   * ISampleGrabber keeps the newest frame under its own lock; GetCurrentBuffer* read it
 //     from the UI thread at any time.
 // - The video window is a widget of the UI thread painted from queued frame updates.
+// - First use MediaPlatform() after the QApplication exists: the backend watches its buses
+//   and the device monitor through the application's event loop.
 #pragma once
 
 #include <cstdint>
@@ -208,12 +210,13 @@ public:
   // Empty name: the graph makes one. A name already in use gets a suffix and kDuplicateName
   // (success); kDuplicateNameError when no unique name could be made.
   virtual Status AddFilter(const std::shared_ptr<IBaseFilter>& filter, const std::string& name) = 0;
+  // Disconnects and removes; kWrongState while the graph is running or paused.
   virtual Status RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) = 0;
   // Output pin to input pin, inserting converters when needed. kCannotConnect on failure.
   virtual Status Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) = 0;
   // Renders an output pin to the default video renderer.
   virtual Status Render(const std::shared_ptr<IPin>& out) = 0;
-  // Breaks one side of a connection (call it for both pins).
+  // Breaks one side of a connection (call it for both pins); kWrongState unless stopped.
   virtual Status Disconnect(const std::shared_ptr<IPin>& pin) = 0;
   virtual std::vector<std::shared_ptr<IBaseFilter>> EnumFilters() = 0;
   // The graph's control facilities; kNoInterface when absent (the video window exists only

@@ -983,6 +983,9 @@ public:
     if (!f) return status::kPointer;
     auto it = std::find(filters_.begin(), filters_.end(), f);
     if (it == filters_.end()) return status::kNotFound;
+    // Pulling a filter out of a streaming pipeline would break the stream under the
+    // streaming threads; the graph must be stopped first.
+    if (state_ != GST_STATE_NULL) return status::kWrongState;
     for (auto& p : f->Pins())
       if (auto peer = p->Peer()) {
         Unlink(p, peer);
@@ -1076,8 +1079,16 @@ public:
   const std::vector<std::shared_ptr<GFilter>>& Filters() const { return filters_; }
   std::shared_ptr<GMediaEvent> Events() const { return events_; }
   void QueueEvent(GraphEvent e) {
+    if (e.code == event::kDeviceLost && !FirstLoss(e.filter)) return;
     events_->Queue(std::move(e));
     events_->Signal();
+  }
+  // A vanished camera shows up twice (its stream fails and the monitor reports it gone):
+  // the capture code hears about it once per run.
+  bool FirstLoss(const std::shared_ptr<IBaseFilter>& f) {
+    if (std::find(lostReported_.begin(), lostReported_.end(), f.get()) != lostReported_.end()) return false;
+    lostReported_.push_back(f.get());
+    return true;
   }
 
   std::shared_ptr<CaptureCounters> counters;
@@ -1100,6 +1111,7 @@ private:
         }
       counters->Reset();
       errorSeen_ = false;
+      lostReported_.clear();
     }
     const GstStateChangeReturn r = gst_element_set_state(pipeline_.get(), target);
     if (r == GST_STATE_CHANGE_FAILURE) {
@@ -1162,8 +1174,10 @@ private:
         errorSeen_ = true;
         std::shared_ptr<GFilter> lostDevice;
         const Status s = Translate(m, &lostDevice);
-        if (lostDevice) events_->Queue(GraphEvent{event::kDeviceLost, 0, 0, lostDevice});
-        else events_->Queue(GraphEvent{event::kErrorAbort, s, 0, nullptr});
+        if (lostDevice) {
+          if (!FirstLoss(lostDevice)) return false;
+          events_->Queue(GraphEvent{event::kDeviceLost, 0, 0, lostDevice});
+        } else events_->Queue(GraphEvent{event::kErrorAbort, s, 0, nullptr});
         return true;
       }
       case GST_MESSAGE_EOS:
@@ -1215,6 +1229,7 @@ private:
   std::vector<std::shared_ptr<GFilter>> filters_;
   GstState state_ = GST_STATE_NULL;
   bool errorSeen_ = false;  // since the last start
+  std::vector<const IBaseFilter*> lostReported_;  // identities only, never dereferenced
 };
 
 std::shared_ptr<IFilterGraph> GFilter::Graph() const { return graph_.lock(); }
@@ -1474,6 +1489,8 @@ public:
     // Otherwise a PipeWire provider hides the V4L2 devices it also offers.
     gst_device_monitor_set_show_all_devices(monitor_.get(), TRUE);
     started_ = gst_device_monitor_start(monitor_.get());
+    if (!QCoreApplication::instance())
+      Warn("media platform", "created before the application object: no device change notices");
     if (started_ && QCoreApplication::instance()) {
       monitorBus_ = Own(gst_device_monitor_get_bus(monitor_.get()));
       GPollFD fd{};

@@ -10,6 +10,8 @@ namespace media::gstpreview {
 
 PreviewWidget::PreviewWidget(std::shared_ptr<FrameSlot> slot) : slot_(std::move(slot)) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // Keys (Escape ends a capture) belong to the main window, not to the picture.
+  setFocusPolicy(Qt::NoFocus);
   std::lock_guard lock(slot_->mutex);
   slot_->receiver = this;
 }

@@ -566,6 +566,7 @@ public:
     impl_->Log("Graph.RemoveFilter " + f->Name());
     auto it = std::find(filters_.begin(), filters_.end(), f);
     if (it == filters_.end()) return status::kNotFound;
+    if (state_ != GraphState::Stopped) return status::kWrongState;
     for (auto& p : f->Pins())
       if (auto peer = p->Peer()) {
         peer->ClearPeer();

@@ -225,6 +225,9 @@ TEST_F(GstPlatformTest, PreviewGraphRunsSnapshotsAndPaintsTheWidget) {
   EXPECT_LT(QColor(shot.pixel(316, 3)).red(), 60);
   EXPECT_GT(QColor(shot.pixel(316, 3)).blue(), 200);
 
+  // A running graph is not taken apart under its streaming threads.
+  EXPECT_EQ(rig.graph->RemoveFilter(grabber->Filter()), status::kWrongState);
+  EXPECT_EQ(rig.graph->Disconnect(FirstPin(*rig.capture, PinDirection::Output)), status::kWrongState);
   ASSERT_EQ(rig.control->Stop(), status::kOk);
   window->put_Owner(OwnerWindow{});
   window->put_Visible(false);
