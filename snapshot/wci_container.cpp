@@ -1,5 +1,7 @@
 #include "snapshot/wci_container.h"
 
+#include <vector>
+
 #include "imaging/core/text_exception.h"
 
 namespace {
@@ -24,8 +26,16 @@ int16_t CWCIContainer::GetFormatFilters(int side, std::string* names, std::strin
     if (!encoder_) encoder_ = std::make_unique<CAnyPicEncoder>();
     return encoder_->GetSaveFilters(names, patterns, maximum);
   }
-  // Decoder side: answered once the reading side is joined to the container.
-  return 0;
+  if (!decoder_) decoder_ = std::make_unique<CAnyPicDecoder>();
+  if (maximum < 1) return 0;
+  std::vector<const char*> descriptions(static_cast<size_t>(maximum));
+  std::vector<const char*> filters(static_cast<size_t>(maximum));
+  const int count = decoder_->GetFilterList(descriptions.data(), filters.data(), maximum);
+  for (int i = 0; i < count; ++i) {
+    names[i] = descriptions[static_cast<size_t>(i)];
+    patterns[i] = filters[static_cast<size_t>(i)];
+  }
+  return static_cast<int16_t>(count);
 }
 
 void CWCIContainer::SetImage(const CGlobalBlock& dibBlock, const EncodeOptions* options) {

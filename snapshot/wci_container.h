@@ -20,6 +20,7 @@
 #include "imaging/core/global_block.h"
 #include "imaging/core/object.h"
 #include "imaging/core/win_bmp.h"
+#include "imaging/decode/any_pic_decoder.h"
 #include "imaging/encode/any_pic_encoder.h"
 
 class CWCIContainer : public CObject {
@@ -46,7 +47,6 @@ public:
 
 private:
   std::unique_ptr<CWinBmp> bitmap_;
-  // The decoder slot and the decoder side of GetFormatFilters belong to the reading side
-  // of the library and join here with it.
+  std::unique_ptr<CAnyPicDecoder> decoder_;  // made only for the decoder side's format list
   std::unique_ptr<CAnyPicEncoder> encoder_;
 };
