@@ -43,8 +43,8 @@ void CSingleDocTemplate::UpdateFrameTitle() {
 
 // --- Application ---
 
-CLumora2003App::CLumora2003App(int& argc, char** argv, media::IMediaPlatform& platform)
-    : QApplication(argc, argv), m_platform(platform) {}
+CLumora2003App::CLumora2003App(int& argc, char** argv, PlatformSource platformSource)
+    : QApplication(argc, argv), m_platformSource(std::move(platformSource)) {}
 
 CLumora2003App::~CLumora2003App() {
   // The frame goes before the application object: its closing has already released the
@@ -61,8 +61,9 @@ bool CLumora2003App::InitInstance() {
   // --- Skin host: created here, directly after control hosting. Its failure ends start-up
   // --- with the skin control message and no main window.
 
-  // 2-3. The media platform is initialised by whoever made it (main); dialog controls need
-  // no set-up.
+  // 2. The media platform for this thread (the component system of the capture code).
+  m_platform = &m_platformSource();
+  // 3. Dialog controls need no set-up.
 
   // 4. The profile key: profile values live in $XDG_CONFIG_HOME/lumora2003/.
   setOrganizationName(QString::fromLatin1(kRegistryKey));
@@ -76,7 +77,7 @@ bool CLumora2003App::InitInstance() {
   // 6. The document template by language.
   const int resourceId = res::LanguageFlag() == res::kLangEnglish ? res::kMainMenuEnglish
                                                                   : res::kMainMenuChinese;
-  m_template = std::make_unique<CSingleDocTemplate>(resourceId, m_platform);
+  m_template = std::make_unique<CSingleDocTemplate>(resourceId, *m_platform);
 
   // 7. Command line (a new document by default, which creates the main frame).
   if (!ProcessShellCommand()) return false;

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "app/lumora2003_doc.h"
@@ -48,7 +49,10 @@ class CLumora2003App : public QApplication {
   static constexpr int kRecentFileCount = 4;
   static constexpr int kShowNormal = 5;
 
-  CLumora2003App(int& argc, char** argv, media::IMediaPlatform& platform);
+  // The media platform is made during start-up (after the application object exists, so its
+  // notices can reach the UI thread) by `platformSource`.
+  using PlatformSource = std::function<media::IMediaPlatform&()>;
+  CLumora2003App(int& argc, char** argv, PlatformSource platformSource);
   ~CLumora2003App() override;
 
   // Start-up in its fixed order; false ends the process without a window.
@@ -68,6 +72,7 @@ class CLumora2003App : public QApplication {
  private:
   bool ProcessShellCommand();
 
-  media::IMediaPlatform& m_platform;
+  PlatformSource m_platformSource;
+  media::IMediaPlatform* m_platform = nullptr;
   std::unique_ptr<CSingleDocTemplate> m_template;
 };

@@ -47,7 +47,7 @@ class ExposeProbe : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLumora2003App app(argc, argv, media::MediaPlatform());
+  CLumora2003App app(argc, argv, []() -> media::IMediaPlatform& { return media::MediaPlatform(); });
   if (!app.InitInstance()) {
     app.ExitInstance(1);
     return 1;

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -72,6 +73,10 @@ bool CMainFrame::OnCreate() {
   // The tool bar is docked at the top and then hidden. Its height still counts in the
   // video layout (FitWindowToVideo), which keeps the window geometry of the original bar.
   m_toolBar->hide();
+  // An overlapped window starts at the desktop's default size (three quarters of the
+  // screen); fitting the window to the video resizes it once a device is previewed.
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    resize(screen->availableGeometry().size() * 3 / 4);
   m_startupTimer.start();
   // Menu items have no automatic greying: each keeps the state UpdateMenuRules gives it.
   m_platform.SetDeviceChangeCallback([this] { OnDeviceChange(); });
@@ -168,6 +173,7 @@ bool CMainFrame::CreateToolBar() {
     }
     QAction* a = EnsureAction(id);
     if (a->icon().isNull()) a->setIcon(ToolBarIcon(style(), id));
+    a->setIconVisibleInMenu(false);  // the menus show text only
     m_toolBar->addAction(a);
   }
   setDockOptions(dockOptions() | QMainWindow::AllowNestedDocks);
@@ -212,6 +218,11 @@ void CMainFrame::UpdateMenuRules() {
     a->setEnabled(!capturing);
   }
   if (QAction* a = Action(cmd::kCompression)) a->setChecked(m_useCompressor != 0);
+  // The Language menu shows the language in force.
+  if (QAction* a = Action(cmd::kLanguageChinese))
+    a->setChecked(res::LanguageFlag() == res::kLangChinese);
+  if (QAction* a = Action(cmd::kLanguageEnglish))
+    a->setChecked(res::LanguageFlag() == res::kLangEnglish);
 }
 
 void CMainFrame::OnInitDevicesPopup() {

@@ -29,7 +29,8 @@ struct Startup {
     for (auto& a : args_) argv_.push_back(a.data());
     argv_.push_back(nullptr);
     argc_ = int(argv_.size()) - 1;
-    app = std::make_unique<CLumora2003App>(argc_, argv_.data(), *platform);
+    app = std::make_unique<CLumora2003App>(
+        argc_, argv_.data(), [this]() -> media::IMediaPlatform& { return *platform; });
   }
   // Qt reads the system locale once per process.
   static bool LocaleTaken(const char* name) {

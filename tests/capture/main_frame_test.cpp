@@ -180,6 +180,8 @@ TEST_P(MenuRulesTest, StatesFollowTheFlagsWhenAPopupOpens) {
     EXPECT_EQ(frame_->Action(cmd::kPreview)->isEnabled(), r.previewEnabled);
     EXPECT_EQ(frame_->Action(cmd::kPreview)->isChecked(), r.previewChecked);
     EXPECT_EQ(frame_->Action(cmd::kCompression)->isChecked(), useCompressor == 1);
+    EXPECT_FALSE(frame_->Action(cmd::kLanguageChinese)->isChecked());
+    EXPECT_TRUE(frame_->Action(cmd::kLanguageEnglish)->isChecked());
     // Commands outside the rules keep their state (no automatic greying).
     for (int id : {cmd::kSetFrameRate, cmd::kSnapshot, cmd::kSetCaptureFile,
                    cmd::kVideoPlayback, cmd::kAppExit, cmd::kAppAbout})
