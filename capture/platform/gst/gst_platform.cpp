@@ -5,6 +5,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/video/colorbalance.h>
 #include <gst/video/video.h>
 
 #include <QApplication>
@@ -25,6 +26,7 @@
 #include "capture/platform/capture_file.h"
 #include "capture/platform/gst/format_map.h"
 #include "capture/platform/gst/gst_handles.h"
+#include "capture/platform/gst/gst_pages.h"
 #include "capture/platform/gst/gst_preview.h"
 #include "capture/platform/qt_owner.h"
 
@@ -63,12 +65,26 @@ namespace {
 // Distinct, recognisable pictures per camera: SMPTE bars, snow, red, ball, checkers, ...
 constexpr int kPatterns[] = {0, 1, 4, 18, 10, 13, 12, 24, 6, 17};
 
+// videotestsrc ! videobalance: the balance gives the synthetic camera the brightness,
+// contrast, hue and saturation controls a real camera driver offers.
 GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
   auto* cam = reinterpret_cast<LumoraTestCamera*>(device);
-  GstElement* src = gst_element_factory_make("videotestsrc", name);
-  if (src)
-    g_object_set(src, "is-live", TRUE, "pattern", kPatterns[cam->index % 10], nullptr);
-  return src;
+  GstElement* bin = gst_bin_new(name);
+  GstElement* src = gst_element_factory_make("videotestsrc", nullptr);
+  GstElement* balance = gst_element_factory_make("videobalance", nullptr);
+  if (!src || !balance) {
+    if (src) gst_object_unref(gst_object_ref_sink(src));
+    if (balance) gst_object_unref(gst_object_ref_sink(balance));
+    gst_object_unref(gst_object_ref_sink(bin));
+    return nullptr;
+  }
+  g_object_set(src, "is-live", TRUE, "pattern", kPatterns[cam->index % 10], nullptr);
+  gst_bin_add_many(GST_BIN(bin), src, balance, nullptr);
+  gst_element_link(src, balance);
+  GstPad* out = gst_element_get_static_pad(balance, "src");
+  gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
+  gst_object_unref(out);
+  return bin;
 }
 
 GstCaps* TestCameraCaps() {
@@ -381,6 +397,9 @@ Status GPin::QueryPinInfo(PinInfo& info) {
   return info.filter ? status::kOk : status::kFail;
 }
 
+// The one property page the backend offers: the picture controls of a device.
+constexpr Guid kColorBalancePage{0x8A5D5C41, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 0x55, 0x4D, 0x4F, 0x52, 0x41}};
+
 // Stream configuration of a device: its caps list as capabilities; the format is the caps
 // of the device bin's capsfilter.
 class GStreamConfig : public IAMStreamConfig {
@@ -506,6 +525,26 @@ public:
   const std::string& DisplayName() const { return displayName_; }
   std::shared_ptr<GStreamConfig> Config() const { return config_; }
   GstElement* Source() const { return source_; }
+
+  // The device's picture controls: the source itself or an element inside it.
+  GstColorBalance* Balance() const {
+    if (GST_IS_COLOR_BALANCE(source_)) return GST_COLOR_BALANCE(source_);
+    if (GST_IS_BIN(source_)) {
+      GstElement* e = gst_bin_get_by_interface(GST_BIN(source_), GST_TYPE_COLOR_BALANCE);
+      if (e) {
+        gst_object_unref(e);  // the bin keeps it
+        return GST_COLOR_BALANCE(e);
+      }
+    }
+    return nullptr;
+  }
+  Status GetPages(PropertyPageList& pages) override {
+    pages.pages.clear();
+    GstColorBalance* b = Balance();
+    if (!b || !gst_color_balance_list_channels(b)) return status::kNoInterface;
+    pages.pages.push_back(kColorBalancePage);
+    return status::kOk;
+  }
 
 private:
   static GstPadProbeReturn CountSource(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -1542,9 +1581,17 @@ public:
     grabber = std::make_shared<GSampleGrabber>(f);
     return status::kOk;
   }
-  Status ShowPropertyFrame(OwnerWindow, int, int, const std::string&, IPropertyPageHost&,
-                           const PropertyPageList& pages) override {
-    return pages.pages.empty() ? status::kOk : status::kNotImplemented;
+  Status ShowPropertyFrame(OwnerWindow owner, int x, int y, const std::string& caption,
+                           IPropertyPageHost& object, const PropertyPageList& pages) override {
+    if (pages.pages.empty()) return status::kOk;
+    auto* filter = dynamic_cast<GCaptureFilter*>(&object);
+    GstColorBalance* balance = filter ? filter->Balance() : nullptr;
+    if (!balance || std::find(pages.pages.begin(), pages.pages.end(), kColorBalancePage) == pages.pages.end())
+      return status::kNotImplemented;
+    return gstpages::ShowColorBalance(WidgetFromOwner(owner), x, y,
+                                      caption.empty() ? filter->DefaultName() : caption, balance)
+               ? status::kOk
+               : status::kFalse;
   }
   void SetDeviceChangeCallback(std::function<void()> callback) override { deviceChange_ = std::move(callback); }
   uint32_t TickCountMs() override { return NowMs(); }

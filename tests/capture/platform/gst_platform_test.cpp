@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QSlider>
+#include <QTimer>
 #include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -376,6 +378,57 @@ TEST_F(GstPlatformTest, UnpluggedCameraIsLostForItsGraphAndTheDeviceList) {
   events->SetNotifyWindow(nullptr, 0, 0);
   otherEvents->SetNotifyWindow(nullptr, 0, 0);
   platform_->SetDeviceChangeCallback(nullptr);
+}
+
+// The picture controls page: moving "Brightness" changes the frames, Cancel puts it back.
+TEST_F(GstPlatformTest, ColourControlsPageChangesThePicture) {
+  Rig rig = MakeRig(0);
+  PropertyPageList pages;
+  ASSERT_EQ(rig.capture->GetPages(pages), status::kOk);
+  ASSERT_EQ(pages.Count(), 1u);
+  std::shared_ptr<ISampleGrabber> grabber;
+  ASSERT_EQ(platform_->CreateSampleGrabber(grabber), status::kOk);
+  ASSERT_TRUE(Succeeded(rig.graph->AddFilter(grabber->Filter(), "Grabber")));
+  ASSERT_EQ(rig.graph->Connect(FirstPin(*rig.capture, PinDirection::Output),
+                               FirstPin(*grabber->Filter(), PinDirection::Input)),
+            status::kOk);
+  ASSERT_EQ(rig.graph->Render(FirstPin(*grabber->Filter(), PinDirection::Output)), status::kOk);
+  grabber->SetBufferSamples(true);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  auto mean = [&]() -> double {
+    int32_t size = 0;
+    if (grabber->GetCurrentBufferSize(size) != status::kOk) return -1;
+    std::vector<uint8_t> dib(static_cast<size_t>(size));
+    if (grabber->GetCurrentBuffer(size, dib.data()) != status::kOk) return -1;
+    double sum = 0;
+    for (uint8_t b : dib) sum += b;
+    return sum / double(dib.size());
+  };
+  ASSERT_TRUE(WaitFor([&] { return mean() >= 0; }));
+  const double before = mean();
+
+  auto answer = [](int brightness, bool ok) {
+    QTimer::singleShot(0, [=] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      auto* slider = dialog->findChild<QSlider*>("BRIGHTNESS");
+      ASSERT_NE(slider, nullptr);
+      slider->setValue(brightness);
+      QMetaObject::invokeMethod(dialog, ok ? "accept" : "reject", Qt::QueuedConnection);
+    });
+  };
+  answer(500, true);
+  QWidget owner;
+  EXPECT_EQ(platform_->ShowPropertyFrame(OwnerFromWidget(&owner), 30, 30, "", *rig.capture, pages),
+            status::kOk);
+  ASSERT_TRUE(WaitFor([&] { return mean() > before + 40; })) << before << " " << mean();
+  const double brighter = mean();
+  answer(-1000, false);
+  EXPECT_EQ(platform_->ShowPropertyFrame(OwnerFromWidget(&owner), 30, 30, "", *rig.capture, pages),
+            status::kFalse);
+  QThread::msleep(150);
+  ASSERT_TRUE(WaitFor([&] { return std::abs(mean() - brighter) < 4; }));
+  EXPECT_EQ(rig.control->Stop(), status::kOk);
 }
 
 TEST_F(GstPlatformTest, OnePlaceChoosesTheBackend) {
