@@ -404,8 +404,8 @@ constexpr Guid kColorBalancePage{0x8A5D5C41, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 
 // of the device bin's capsfilter.
 class GStreamConfig : public IAMStreamConfig {
 public:
-  GStreamConfig(GstElement* capsfilter, std::vector<gstmap::Capability> caps)
-      : capsfilter_(Share(capsfilter)), caps_(std::move(caps)) {
+  GStreamConfig(GstElement* capsfilter, GstElement* ratefilter, std::vector<gstmap::Capability> caps)
+      : capsfilter_(Share(capsfilter)), ratefilter_(Share(ratefilter)), caps_(std::move(caps)) {
     if (!caps_.empty()) Apply(gstmap::MediaTypeFor(caps_.front().entry));
   }
   Status GetPages(PropertyPageList& pages) override {
@@ -452,25 +452,40 @@ private:
     MediaType t = type;
     auto& b = t.videoInfo->bmiHeader;
     if (b.biHeight < 0) b.biHeight = -b.biHeight;
-    // A rate the device does not list would fail negotiation: keep the device's own then.
-    bool native = false;
-    for (const auto& c : caps_)
-      if (gstmap::MediaTypeFor(c.entry).subtype == t.subtype && c.entry.width == b.biWidth &&
-          c.entry.height == b.biHeight && t.videoInfo->AvgTimePerFrame >= c.minInterval &&
-          t.videoInfo->AvgTimePerFrame <= c.maxInterval)
+    const int64_t want = t.videoInfo->AvgTimePerFrame;
+    // The device runs at a rate it lists (the wanted one when it is listed, else its
+    // fastest for that format and size); videorate makes any other wanted rate from it.
+    const gstmap::Capability* match = nullptr;
+    bool native = want <= 0;
+    for (const auto& c : caps_) {
+      if (gstmap::MediaTypeFor(c.entry).subtype != t.subtype || c.entry.width != b.biWidth ||
+          c.entry.height != b.biHeight)
+        continue;
+      if (!match) match = &c;
+      // One off either way: 30 fps is 333333 or 333334 depending on who rounded.
+      if (want > 0 && (std::abs(want - c.minInterval) <= 1 || std::abs(want - c.maxInterval) <= 1)) {
         native = true;
-    CapsRef caps = CapsForMediaType(t, native || caps_.empty());
-    if (caps) g_object_set(capsfilter_.get(), "caps", caps.get(), nullptr);
-    if (!native && !caps_.empty()) {
-      // Report the rate in force: the device's fastest for that format and size.
-      for (const auto& c : caps_)
-        if (gstmap::MediaTypeFor(c.entry).subtype == t.subtype && c.entry.width == b.biWidth &&
-            c.entry.height == b.biHeight)
-          t.videoInfo->AvgTimePerFrame = c.minInterval;
+        match = &c;
+      }
     }
+    MediaType device = t;
+    if (!native || want <= 0) device.videoInfo->AvgTimePerFrame = match ? match->minInterval : 0;
+    CapsRef caps = CapsForMediaType(device, true);
+    if (caps) g_object_set(capsfilter_.get(), "caps", caps.get(), nullptr);
+    CapsRef rate;
+    if (!native && caps) {
+      const auto [n, d] = gstmap::RateForInterval(want);
+      rate.reset(gst_caps_new_simple(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
+                                     "framerate", GST_TYPE_FRACTION, n, d, nullptr));
+    } else {
+      rate.reset(gst_caps_new_any());
+    }
+    g_object_set(ratefilter_.get(), "caps", rate.get(), nullptr);
+    if (want <= 0) t.videoInfo->AvgTimePerFrame = device.videoInfo->AvgTimePerFrame;
     current_ = t;
   }
   Ref<GstElement> capsfilter_;
+  Ref<GstElement> ratefilter_;
   std::vector<gstmap::Capability> caps_;
   MediaType current_;
 };
@@ -508,14 +523,21 @@ public:
     source_ = source;
     gst_bin_add(GST_BIN(Bin()), source);
     capsfilter_ = Make("capsfilter");
-    gst_element_link(source_, capsfilter_);
+    GstElement* rate = Make("videorate");
+    ratefilter_ = Make("capsfilter");
+    gst_element_link_many(source_, capsfilter_, rate, ratefilter_, nullptr);
   }
   void Init() {
-    AddPin(PinDirection::Output, "Capture", StaticPad(capsfilter_, "src"), guid::kPinCategoryCapture);
-    config_ = std::make_shared<GStreamConfig>(capsfilter_, caps_);
-    GstPad* src = StaticPad(source_, "src");
-    gst_pad_add_probe(src, GST_PAD_PROBE_TYPE_BUFFER, &GCaptureFilter::CountSource,
-                      new std::weak_ptr<GCaptureFilter>(std::static_pointer_cast<GCaptureFilter>(shared_from_this())),
+    AddPin(PinDirection::Output, "Capture", StaticPad(ratefilter_, "src"), guid::kPinCategoryCapture);
+    config_ = std::make_shared<GStreamConfig>(capsfilter_, ratefilter_, caps_);
+    // Gaps in the driver's sequence numbers show at the source; the frames the capture
+    // branch should receive are counted after the rate conversion.
+    auto self = std::static_pointer_cast<GCaptureFilter>(shared_from_this());
+    gst_pad_add_probe(StaticPad(source_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GCaptureFilter::CountGaps,
+                      new std::weak_ptr<GCaptureFilter>(self),
+                      [](gpointer p) { delete static_cast<std::weak_ptr<GCaptureFilter>*>(p); });
+    gst_pad_add_probe(StaticPad(ratefilter_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GCaptureFilter::CountFrames,
+                      new std::weak_ptr<GCaptureFilter>(self),
                       [](gpointer p) { delete static_cast<std::weak_ptr<GCaptureFilter>*>(p); });
   }
   void Attached(const std::shared_ptr<CaptureCounters>& c) override {
@@ -547,21 +569,24 @@ public:
   }
 
 private:
-  static GstPadProbeReturn CountSource(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  static std::shared_ptr<CaptureCounters> CountersOf(gpointer data) {
     auto self = static_cast<std::weak_ptr<GCaptureFilter>*>(data)->lock();
-    if (!self) return GST_PAD_PROBE_OK;
-    std::shared_ptr<CaptureCounters> c;
-    {
-      std::lock_guard lock(self->countersMutex_);
-      c = self->counters_;
-    }
+    if (!self) return nullptr;
+    std::lock_guard lock(self->countersMutex_);
+    return self->counters_;
+  }
+  static GstPadProbeReturn CountGaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto c = CountersOf(data);
     if (!c || !c->gateOpen) return GST_PAD_PROBE_OK;
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    c->sourceFrames++;
+    const uint64_t offset = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
     std::lock_guard lock(c->dropMutex);
-    const uint64_t offset = GST_BUFFER_OFFSET(buffer);
     c->drops.Add(offset == GST_BUFFER_OFFSET_NONE ? gstmap::DropCounter::kNoOffset : offset);
     c->offsetGaps = long(c->drops.Dropped());
+    return GST_PAD_PROBE_OK;
+  }
+  static GstPadProbeReturn CountFrames(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto c = CountersOf(data);
+    if (c && c->gateOpen) c->sourceFrames++;
     return GST_PAD_PROBE_OK;
   }
 
@@ -569,6 +594,7 @@ private:
   std::vector<gstmap::Capability> caps_;
   GstElement* source_ = nullptr;
   GstElement* capsfilter_ = nullptr;
+  GstElement* ratefilter_ = nullptr;
   std::shared_ptr<GStreamConfig> config_;
   std::mutex countersMutex_;
   std::shared_ptr<CaptureCounters> counters_;
@@ -1420,11 +1446,7 @@ public:
     // Only the capture stream into the file can be held back; the preview always flows.
     if ((c && *c != guid::kPinCategoryCapture) || !graph_->HasKind(Kind::Mux)) return status::kNoInterface;
     const bool open = !(start && *start == kMaxTime);
-    if (open && !graph_->counters->gateOpen) {
-      graph_->counters->sourceFrames = 0;
-      graph_->counters->muxFrames = 0;
-      graph_->counters->muxBytes = 0;
-    }
+    if (open && !graph_->counters->gateOpen) graph_->counters->Reset();  // counts start now
     graph_->counters->gateOpen = open;
     return status::kOk;
   }

@@ -297,6 +297,50 @@ TEST_F(GstPlatformTest, CaptureGraphWritesAnAviFfprobeReads) {
   EXPECT_EQ(rig.graph->EnumFilters().size(), 1u);
 }
 
+// The chosen compressor and a frame rate the camera does not list: the file holds MJPEG at
+// the wanted rate (rate and codec as ffprobe reads them).
+TEST_F(GstPlatformTest, CompressedCaptureAtAnUnlistedFrameRate) {
+  Rig rig = MakeRig(0);
+  std::shared_ptr<IAMStreamConfig> config;
+  ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, config),
+            status::kOk);
+  MediaType format;
+  ASSERT_EQ(config->GetFormat(format), status::kOk);
+  format.videoInfo->AvgTimePerFrame = 1000000;  // 10 fps; the camera lists 30 only at this size
+  ASSERT_EQ(config->SetFormat(format), status::kOk);
+  ASSERT_EQ(config->GetFormat(format), status::kOk);
+  EXPECT_EQ(format.videoInfo->AvgTimePerFrame, 1000000);
+
+  std::shared_ptr<IMoniker> jpeg;
+  ASSERT_EQ(platform_->ParseDisplayName("@device:gst:encoder:jpegenc", jpeg), status::kOk);
+  std::shared_ptr<IBaseFilter> compressor;
+  ASSERT_EQ(jpeg->BindToFilter(compressor), status::kOk);
+  ASSERT_EQ(rig.graph->AddFilter(compressor, "Selected Video Compressor"), status::kOk);
+  const std::string file = (dir_ / "mjpeg.avi").string();
+  std::shared_ptr<IBaseFilter> mux;
+  std::shared_ptr<IFileSinkFilter> sink;
+  ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
+  ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
+                                      compressor, mux),
+            status::kOk);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  std::shared_ptr<IAMDroppedFrames> counter;
+  ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, counter),
+            status::kOk);
+  long delivered = 0;
+  ASSERT_TRUE(WaitFor([&] { return Succeeded(counter->GetNumNotDropped(delivered)) && delivered >= 8; }));
+  ASSERT_EQ(rig.control->Stop(), status::kOk);
+  long dropped = -1;
+  counter->GetNumDropped(dropped);
+  counter->GetNumNotDropped(delivered);
+  EXPECT_EQ(dropped, 0);  // frames the rate conversion leaves out are not losses
+
+  const std::string info = Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                 "stream=codec_name,r_frame_rate,nb_read_frames -of csv=p=0 '" + file + "'");
+  if (info.empty()) GTEST_SKIP() << "ffprobe unavailable";
+  EXPECT_EQ(info, "mjpeg,10/1," + std::to_string(delivered));
+}
+
 TEST_F(GstPlatformTest, WriteErrorReachesTheEventLoopAsErrorAbort) {
   Rig rig = MakeRig(0);
   std::shared_ptr<IBaseFilter> mux;
