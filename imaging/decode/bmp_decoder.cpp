@@ -179,7 +179,7 @@ void CBmpDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
     RaiseError(textexception::kUnsupported, "Decoding bmp: destination depth not supported.");
   }
   l.destBpp = bppInOut;
-  CreateBitmap(bmp, l.width, l.height, l.destBpp, false, "Decoding bmp");
+  CreateOrReuseBitmap(bmp, l.width, l.height, l.destBpp, false, "Decoding bmp");
   if (l.destBpp == 8) bmp.SetPalette(paletteOut.get());
 
   if (l.rle) {

@@ -18,6 +18,11 @@ class RunReader {
 public:
   RunReader(ByteCursor in, uint64_t total) : in_(in), left_(total) {}
   void Fill(uint8_t* out, size_t n) {
+    // Works on the cursor's bytes directly (bounds checked against `avail`) and moves the
+    // cursor once at the end: this loop runs once per byte of the picture.
+    const uint8_t* p = in_.Position();
+    const size_t avail = in_.Left();
+    size_t used = 0;
     size_t done = 0;
     while (done < n) {
       if (repeat_ > 0) {
@@ -27,22 +32,21 @@ public:
         repeat_ -= static_cast<unsigned>(k);
         continue;
       }
-      const uint8_t b = in_.U8();
-      if (in_.RanDry()) throw CTextException(textexception::kEndOfData, kEndOfFile);
-      if (b >= 192) {
-        const unsigned count = b & 63;
-        value_ = in_.U8();
-        if (in_.RanDry()) throw CTextException(textexception::kEndOfData, kEndOfFile);
-        if (count > left_) {
-          CPicDecoder::RaiseError(textexception::kInternal, "repeat count spans end of image.");
-        }
-        left_ -= count;
-        repeat_ = count;
-      } else {
-        out[done++] = b;
-        --left_;
+      const size_t literalsFrom = done;
+      while (done < n && used < avail && p[used] < 192) out[done++] = p[used++];
+      left_ -= done - literalsFrom;
+      if (done == n) break;
+      if (used + 2 > avail) throw CTextException(textexception::kEndOfData, kEndOfFile);
+      const unsigned count = p[used] & 63;
+      value_ = p[used + 1];
+      used += 2;
+      if (count > left_) {
+        CPicDecoder::RaiseError(textexception::kInternal, "repeat count spans end of image.");
       }
+      left_ -= count;
+      repeat_ = count;
     }
+    in_.Skip(used);
   }
   const ByteCursor& Cursor() const { return in_; }
 
@@ -95,7 +99,7 @@ void CPCXDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>&, int& bppInO
     RaiseError(textexception::kFormatError, "PCX: bytes per line too small for the width.");
   }
 
-  CreateBitmap(bmp, width, height, 32, false, "PCX");
+  CreateOrReuseBitmap(bmp, width, height, 32, false, "PCX");
   bppInOut = 32;
 
   RgbQuad palette[CPicDecoder::kPaletteEntries];

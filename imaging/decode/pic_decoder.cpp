@@ -52,3 +52,13 @@ void CPicDecoder::CreateBitmap(CBmp& bmp, int width, int height, int bpp, bool h
   }
   bmp.Create(width, height, static_cast<uint16_t>(bpp), hasAlpha);
 }
+
+void CPicDecoder::CreateOrReuseBitmap(CBmp& bmp, int width, int height, int bpp, bool hasAlpha,
+                                      const char* what) const {
+  if (bmp.GetRowTable() != nullptr && bmp.GetWidth() == width && bmp.GetHeight() == height &&
+      bmp.GetBitsPerPixel() == bpp && bmp.HasAlpha() == hasAlpha) {
+    if (bpp <= 8) bmp.SetGreyRamp();
+    return;
+  }
+  CreateBitmap(bmp, width, height, bpp, hasAlpha, what);
+}

@@ -69,6 +69,12 @@ protected:
   // "<what>: image size out of range.") and the pixel limit (code 10), then creates.
   void CreateBitmap(CBmp& bmp, int width, int height, int bpp, bool hasAlpha,
                     const char* what) const;
+  // As CreateBitmap, but keeps the bitmap's storage when it already has this size, depth
+  // and alpha flag (the palette is reset to the grey ramp Create gives). Only for decoders
+  // that write every pixel: the old pixels stay until overwritten. Saves the cost of a
+  // fresh block when pictures of one size are decoded into one bitmap again and again.
+  void CreateOrReuseBitmap(CBmp& bmp, int width, int height, int bpp, bool hasAlpha,
+                           const char* what) const;
 
 private:
   uint64_t maxPixels_ = kDefaultMaxPixels;

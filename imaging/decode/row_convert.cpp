@@ -9,6 +9,13 @@ void IndicesToBgra(const uint8_t* indices, size_t n, const RgbQuad* palette, uin
 }
 
 void Bgr24ToBgra(const uint8_t* in, size_t n, uint8_t* out) {
+  // Four-byte loads for all but the last pixel, whose fourth byte may lie past the input.
+  for (; n > 1; --n, in += 3, out += 4) {
+    uint32_t v;
+    std::memcpy(&v, in, 4);
+    v |= 0xFF000000u;
+    std::memcpy(out, &v, 4);
+  }
   for (size_t i = 0; i < n; ++i, in += 3, out += 4) {
     out[0] = in[0];
     out[1] = in[1];

@@ -54,6 +54,32 @@ struct PixelWriter {
   int destBpp;
   const RgbQuad* palette;
   size_t valueBytes() const { return pixelBits == 15 ? 2 : static_cast<size_t>(pixelBits / 8); }
+  // n values in a row, converted a run at a time through the shared converters.
+  void PutRun(const uint8_t* values, size_t n, uint8_t* dest) const {
+    if (destBpp == 8) {
+      std::memcpy(dest, values, n);
+    } else if (pixelBits == 24) {
+      rowconv::Bgr24ToBgra(values, n, dest);
+    } else if (pixelBits == 32) {
+      std::memcpy(dest, values, n * 4);
+    } else if (pixelBits == 8) {
+      rowconv::IndicesToBgra(values, n, palette, dest);
+    } else {
+      for (size_t x = 0; x < n; ++x) ReadColour(values + 2 * x, pixelBits, dest + 4 * x);
+    }
+  }
+  // n copies of one value.
+  void PutRepeat(const uint8_t* value, size_t n, uint8_t* dest) const {
+    if (destBpp == 8) {
+      std::memset(dest, value[0], n);
+      return;
+    }
+    uint8_t px[4];
+    Put(value, px);
+    uint32_t v;
+    std::memcpy(&v, px, 4);
+    for (size_t k = 0; k < n; ++k) std::memcpy(dest + 4 * k, &v, 4);
+  }
   void Put(const uint8_t* value, uint8_t* dest) const {
     if (destBpp == 8) {
       *dest = value[0];
@@ -127,7 +153,7 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
   }
 
   const bool hasAlpha = h.pixelBits == 16 || h.pixelBits == 32;
-  CreateBitmap(bmp, h.width, h.height, destBpp, hasAlpha, "TGA");
+  CreateOrReuseBitmap(bmp, h.width, h.height, destBpp, hasAlpha, "TGA");
   if (destBpp == 8) {
     if (baseType == 3) {
       bmp.SetGreyRamp();
@@ -150,16 +176,7 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
     }
     for (int i = 0; i < h.height; ++i) {
       const uint8_t* in = source.Take(rowBytes).data();
-      uint8_t* dest = rows[topDown ? i : h.height - 1 - i];
-      if (destBpp == 32 && h.pixelBits == 24) {
-        rowconv::Bgr24ToBgra(in, width, dest);
-      } else if (destBpp == 32 && h.pixelBits == 32) {
-        std::memcpy(dest, in, width * 4);
-      } else if (destBpp == 32 && h.pixelBits == 8) {
-        rowconv::IndicesToBgra(in, width, paletteOut.get(), dest);
-      } else {
-        for (size_t x = 0; x < width; ++x) writer.Put(in + x * valueBytes, dest + x * destBytes);
-      }
+      writer.PutRun(in, width, rows[topDown ? i : h.height - 1 - i]);
     }
     return;
   }
@@ -188,13 +205,11 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
       }
       size_t n = std::min<size_t>(runLeft, width - x);
       if (repeat) {
-        uint8_t px[4];
-        writer.Put(value, px);
-        for (size_t k = 0; k < n; ++k) std::memcpy(dest + (x + k) * destBytes, px, destBytes);
+        writer.PutRepeat(value, n, dest + x * destBytes);
       } else {
         const uint8_t* raw = in.Take(n * valueBytes).data();
         check();
-        for (size_t k = 0; k < n; ++k) writer.Put(raw + k * valueBytes, dest + (x + k) * destBytes);
+        writer.PutRun(raw, n, dest + x * destBytes);
       }
       x += n;
       runLeft -= static_cast<unsigned>(n);

@@ -265,3 +265,33 @@ TEST(BmpDecoder, CallerPixelLimitIsHonoured) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BmpDecoder, SecondPictureOfTheSameSizeLeavesNothingOfTheFirst) {
+  std::vector<uint32_t> palette(256, kBlack);
+  palette[1] = kWhite;
+  palette[2] = kRed;
+  const auto full = MakeBmp({.width = 2, .height = 2, .bpp = 8, .palette = palette},
+                            {1, 1, 0, 0, 1, 1, 0, 0});
+  // Run-length data that stops after one pixel: the rest must be index 0, not old pixels.
+  const auto sparse = MakeBmp({.width = 2, .height = 2, .bpp = 8, .compression = 1,
+                               .palette = palette},
+                              {1, 2, 0, 1});
+  for (int depth : {8, 32}) {
+    CWinBmp bmp;
+    Decode(full, bmp, depth);
+    Decode(sparse, bmp, depth);
+    const uint32_t black = depth == 8 ? 0 : 0xFF000000u;
+    const uint32_t red = depth == 8 ? 2 : 0xFFFF0000u;
+    auto at = [&](int x, int y) { return depth == 8 ? Index(bmp, x, y) : Argb(bmp, x, y); };
+    EXPECT_EQ(at(0, 1), red) << depth;
+    EXPECT_EQ(at(1, 1), black) << depth;
+    EXPECT_EQ(at(0, 0), black) << depth;
+    if (depth == 8) {
+      EXPECT_EQ(bmp.GetPalette()[1].red, 255);
+    }
+  }
+}
+
+}  // namespace
