@@ -1,5 +1,6 @@
 #include "imaging/decode/row_convert.h"
 
+#include <bit>
 #include <cstring>
 
 namespace rowconv {
@@ -9,7 +10,9 @@ void IndicesToBgra(const uint8_t* indices, size_t n, const RgbQuad* palette, uin
 }
 
 void Bgr24ToBgra(const uint8_t* in, size_t n, uint8_t* out) {
-  // Four-byte loads for all but the last pixel, whose fourth byte may lie past the input.
+  // Four-byte loads for all but the last pixel, whose fourth byte may lie past the input;
+  // the loaded fourth byte (the next pixel's blue) is the top byte and becomes alpha.
+  static_assert(std::endian::native == std::endian::little);
   for (; n > 1; --n, in += 3, out += 4) {
     uint32_t v;
     std::memcpy(&v, in, 4);
