@@ -198,3 +198,17 @@ TEST(PlaybackMenuTest, SameItemsInBothLanguagesWithTheirTexts) {
 }
 
 }  // namespace
+
+#include <QKeySequence>
+
+namespace {
+
+TEST(AcceleratorTest, EveryKeyTextIsAKeyTheWindowUnderstands) {
+  for (const res::Accelerator& a : res::FindAccelerators(res::kMainMenuEnglish)) {
+    const QKeySequence seq(QString::fromUtf8(a.keys.data(), qsizetype(a.keys.size())));
+    EXPECT_EQ(seq.count(), 1) << a.keys;
+    EXPECT_NE(seq[0].key(), Qt::Key_unknown) << a.keys;
+  }
+}
+
+}  // namespace
