@@ -206,12 +206,24 @@ QString CMainFrame::PaneText() const { return m_pane0 ? m_pane0->text() : QStrin
 
 void CMainFrame::UpdateMenuRules() {
   const bool capturing = m_capturing != 0;
-  for (auto& [id, action] : m_actions) {
-    if (InRange(id, cmd::kDeviceFirst, cmd::kDeviceLast) ||
-        InRange(id, cmd::kDeviceDialogFirst, cmd::kDeviceDialogLast) ||
-        id == cmd::kStartCapture || id == cmd::kSetTimeLimit)
-      action->setEnabled(!capturing);
-  }
+  // Every item of the bar by its command identifier, including device and dialog entries
+  // that the device lists appended after the menu was built.
+  std::function<void(QMenu*)> walk = [&](QMenu* menu) {
+    for (QAction* action : menu->actions()) {
+      if (action->menu()) {
+        walk(action->menu());
+        continue;
+      }
+      if (action->isSeparator()) continue;
+      const int id = action->data().toInt();
+      if (InRange(id, cmd::kDeviceFirst, cmd::kDeviceLast) ||
+          InRange(id, cmd::kDeviceDialogFirst, cmd::kDeviceDialogLast) ||
+          id == cmd::kStartCapture || id == cmd::kSetTimeLimit)
+        action->setEnabled(!capturing);
+    }
+  };
+  for (QAction* popup : menuBar()->actions())
+    if (popup->menu()) walk(popup->menu());
   if (QAction* a = Action(cmd::kStopCapture)) a->setEnabled(capturing);
   if (QAction* a = Action(cmd::kPreview)) {
     a->setChecked(m_wantPreview != 0);

@@ -209,9 +209,19 @@ TEST_F(MainFrameTest, RulesReachEntriesAddedAfterCreation) {
   QMenu* devices = frame_->MenuAt(1);
   auto* second = new QAction(QStringLiteral("Camera B"), devices);
   second->setData(cmd::kDeviceFirst + 1);
+  devices->addAction(second);
+  QMenu* options = frame_->MenuAt(2);
+  auto* dialog = new QAction(QStringLiteral("Video Source..."), options);
+  dialog->setData(cmd::kDeviceDialogFirst + 1);
+  options->addAction(dialog);
   CMainFrameTestPeer::SetFlags(*frame_, 1, 0, 1, 0, 0, 0);
   QMetaObject::invokeMethod(devices, "aboutToShow");
-  EXPECT_FALSE(frame_->Action(cmd::kDeviceFirst)->isEnabled());
+  EXPECT_FALSE(second->isEnabled());
+  EXPECT_FALSE(dialog->isEnabled());
+  CMainFrameTestPeer::SetFlags(*frame_, 1, 0, 0, 0, 0, 0);
+  QMetaObject::invokeMethod(options, "aboutToShow");
+  EXPECT_TRUE(second->isEnabled());
+  EXPECT_TRUE(dialog->isEnabled());
 }
 
 // --- Escape ---
