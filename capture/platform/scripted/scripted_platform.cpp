@@ -1080,6 +1080,14 @@ ScriptedSettings TwoCameraSettings() {
   return s;
 }
 
+ScriptedDevice FailingDevice(const std::string& friendlyName, Status why) {
+  ScriptedDevice d;
+  d.displayName = "@device:scripted:failing:" + friendlyName;
+  d.friendlyName = friendlyName;
+  d.bindStatus = why;
+  return d;
+}
+
 ScriptedPlatform::ScriptedPlatform(ScriptedSettings settings) : impl_(std::make_shared<Impl>()) {
   impl_->clockMs = settings.startTimeMs;
   impl_->settings = std::move(settings);

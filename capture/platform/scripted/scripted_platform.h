@@ -102,6 +102,8 @@ struct ScriptedSettings {
 
 // A device with a preview pin and one without, both plain RGB24 320x240.
 ScriptedSettings TwoCameraSettings();
+// A device that is listed with its name but cannot be opened (BindToFilter answers `why`).
+ScriptedDevice FailingDevice(const std::string& friendlyName, Status why = status::kDeviceInUse);
 
 class ScriptedPlatform : public IMediaPlatform {
 public:

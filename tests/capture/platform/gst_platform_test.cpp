@@ -295,6 +295,20 @@ TEST_F(GstPlatformTest, CaptureGraphWritesAnAviFfprobeReads) {
 
   Detach(*rig.graph, rig.capture);
   EXPECT_EQ(rig.graph->EnumFilters().size(), 1u);
+
+  // The same graph and capture filter then carry a preview again.
+  std::shared_ptr<ISampleGrabber> grabber;
+  ASSERT_EQ(platform_->CreateSampleGrabber(grabber), status::kOk);
+  ASSERT_TRUE(Succeeded(rig.graph->AddFilter(grabber->Filter(), "Grabber")));
+  ASSERT_EQ(rig.graph->Connect(FirstPin(*rig.capture, PinDirection::Output),
+                               FirstPin(*grabber->Filter(), PinDirection::Input)),
+            status::kOk);
+  ASSERT_EQ(rig.graph->Render(FirstPin(*grabber->Filter(), PinDirection::Output)), status::kOk);
+  grabber->SetBufferSamples(true);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  int32_t size = 0;
+  EXPECT_TRUE(WaitFor([&] { return grabber->GetCurrentBufferSize(size) == status::kOk; }));
+  EXPECT_EQ(rig.control->Stop(), status::kOk);
 }
 
 // The chosen compressor and a frame rate the camera does not list: the file holds MJPEG at

@@ -156,6 +156,21 @@ TEST_F(ScriptedPlatformTest, DuplicateNamesAreRenamedAndCountAsAdded) {
   EXPECT_NE(a->Name(), b->Name());
 }
 
+TEST_F(ScriptedPlatformTest, FailingDeviceIsListedButDoesNotOpen) {
+  ScriptedSettings s;
+  s.devices = {FailingDevice("Broken Cam")};
+  ScopedScriptedPlatform p(s);
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  ASSERT_EQ(p->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
+  std::shared_ptr<IPropertyBag> bag;
+  std::string name;
+  ASSERT_EQ(devices[0]->BindToPropertyBag(bag), status::kOk);
+  EXPECT_EQ(bag->Read("FriendlyName", name), status::kOk);
+  std::shared_ptr<IBaseFilter> filter;
+  EXPECT_EQ(devices[0]->BindToFilter(filter), status::kDeviceInUse);
+  EXPECT_EQ(filter, nullptr);
+}
+
 TEST_F(ScriptedPlatformTest, InUseDeviceCannotConnect) {
   ScriptedSettings s = TwoCameraSettings();
   s.devices[0].inUse = true;
