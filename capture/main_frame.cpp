@@ -78,7 +78,8 @@ bool CMainFrame::OnCreate() {
   if (QScreen* screen = QGuiApplication::primaryScreen())
     resize(screen->availableGeometry().size() * 3 / 4);
   m_startupTimer.start();
-  // Menu items have no automatic greying: each keeps the state UpdateMenuRules gives it.
+  // Menu items have no automatic greying: an item without a handler stays as it is, and the
+  // others keep the state UpdateMenuRules gives them.
   m_platform.SetDeviceChangeCallback([this] { OnDeviceChange(); });
   // The saved skin is applied here, as the last step of creation, once skins exist.
   return true;
@@ -249,19 +250,18 @@ void CMainFrame::OnInitOptionsPopup() {
 // --- Commands ---
 
 void CMainFrame::OnCommand(int id) {
-  bool alsoRoute = false;
   switch (id) {
     case cmd::kAppExit: close(); return;
-    case cmd::kPreview: OnPreview(); alsoRoute = true; break;
-    case cmd::kStopCapture: OnStopCapture(); alsoRoute = true; break;
+    case cmd::kPreview: OnPreview(); break;
+    case cmd::kStopCapture: OnStopCapture(); break;
     default:
       // Device selection, device dialogs, capture start, settings dialogs, snapshots,
       // playback, language, skins and help are handled here as their owners arrive; until
       // then the command reaches the application's routing like any other.
-      emit RouteCommand(id);
-      return;
+      break;
   }
-  if (alsoRoute) emit RouteCommand(id);
+  // The application's routing follows, also after the commands handled above.
+  emit RouteCommand(id);
 }
 
 void CMainFrame::OnPreview() {

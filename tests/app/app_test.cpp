@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdlib>
 
@@ -114,6 +115,16 @@ TEST(StartupTest, ExitClosesTheWindowAndEndsTheLoop) {
   QTimer::singleShot(0, [&] { s.app->MainFrame()->OnCommand(cmd::kAppExit); });
   EXPECT_EQ(s.app->ExitInstance(s.app->exec()), 0);
   EXPECT_FALSE(s.app->MainFrame()->isVisible());
+}
+
+TEST(AboutBoxTest, OkClosesTheBoxAccepted) {
+  Startup s("C");
+  CAboutBox box;
+  auto* ok = box.findChild<QPushButton*>(QString::number(res::kIdOk));
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+  QTimer::singleShot(0, ok, &QPushButton::click);
+  EXPECT_EQ(box.exec(), QDialog::Accepted);
 }
 
 }  // namespace
