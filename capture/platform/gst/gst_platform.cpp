@@ -1691,9 +1691,15 @@ private:
         if (device) DeviceRemovedFromGraphs(DisplayNameOf(device.get()));
       }
     }
+    // The callback is looked up when the call runs: its owner may have gone meanwhile.
     if (changed && deviceChange_) {
-      auto callback = deviceChange_;
-      Post(callback);
+      std::weak_ptr<int> alive = alive_;
+      Post([this, alive] {
+        if (alive.lock() && deviceChange_) {
+          auto callback = deviceChange_;
+          callback();
+        }
+      });
     }
   }
 
@@ -1703,6 +1709,7 @@ private:
   bool started_ = false;
   std::function<void()> deviceChange_;
   std::vector<std::weak_ptr<GGraph>> graphs_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 Status GMoniker::BindToPropertyBag(std::shared_ptr<IPropertyBag>& bag) {
