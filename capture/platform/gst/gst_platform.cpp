@@ -707,12 +707,17 @@ private:
     std::lock_guard lock(filter_->state->mutex);
     GstSample* s = filter_->state->sample.get();
     if (!s) return false;
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(s))) return false;
-    *w = GST_VIDEO_INFO_WIDTH(&info);
-    *h = GST_VIDEO_INFO_HEIGHT(&info);
-    if (n) *n = GST_VIDEO_INFO_FPS_N(&info);
-    if (d) *d = GST_VIDEO_INFO_FPS_D(&info);
+    // Raw or compressed (a camera's MJPG): the size and rate are in the caps either way;
+    // the conversion for a snapshot decodes when it has to.
+    const GstCaps* caps = gst_sample_get_caps(s);
+    const GstStructure* st = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+    if (!st || !gst_structure_get_int(st, "width", w) || !gst_structure_get_int(st, "height", h) ||
+        *w <= 0 || *h <= 0)
+      return false;
+    int fn = 0, fd = 1;
+    if (!gst_structure_get_fraction(st, "framerate", &fn, &fd)) fn = 0, fd = 1;
+    if (n) *n = fn;
+    if (d) *d = fd;
     if (out) out->reset(gst_sample_ref(s));
     return true;
   }
@@ -724,6 +729,8 @@ public:
   GRendererFilter() : GFilter(Kind::Renderer, "Video Renderer"), slot(std::make_shared<gstpreview::FrameSlot>()) {
     GstElement* queue = Make("queue");
     g_object_set(queue, "max-size-buffers", 2u, "leaky", 2, nullptr);
+    // decodebin passes raw video through and decodes what cameras send compressed (MJPG).
+    GstElement* decode = Make("decodebin");
     GstElement* convert = Make("videoconvert");
     GstElement* caps = Make("capsfilter");
     CapsRef bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
@@ -732,7 +739,9 @@ public:
     // wait-on-eos=false: a capture graph's EOS must not wait for the preview to be pulled.
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "wait-on-eos", FALSE,
                  "enable-last-sample", FALSE, nullptr);
-    gst_element_link_many(queue, convert, caps, sink, nullptr);
+    gst_element_link(queue, decode);
+    gst_element_link_many(convert, caps, sink, nullptr);
+    g_signal_connect(decode, "pad-added", G_CALLBACK(&GRendererFilter::LinkDecoded), convert);
     gstpreview::AttachSink(GST_APP_SINK(sink), slot);
     queue_ = queue;
   }
@@ -741,6 +750,11 @@ public:
     delete widget_.data();
   }
   void Init() { AddPin(PinDirection::Input, "Input", StaticPad(queue_, "sink")); }
+  static void LinkDecoded(GstElement*, GstPad* pad, gpointer convert) {
+    GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(convert), "sink");
+    if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);
+    gst_object_unref(sink);
+  }
   // The widget exists only in a widget application.
   gstpreview::PreviewWidget* Widget() {
     if (!widget_ && qobject_cast<QApplication*>(QCoreApplication::instance())) {
