@@ -4,6 +4,7 @@
 #include "imaging/encode/png_encoder.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstring>
@@ -62,6 +63,9 @@ bool WriteAll(png_structp png, png_infop info, const Layout* layout, uint8_t* co
                static_cast<png_uint_32>(layout->height), 8, layout->colourType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (layout->colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, layout->palette, 256);
+  // zlib's default strategy rather than libpng's Z_FILTERED: smaller and faster on
+  // photographs, with the same compression level and row filters.
+  png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
   png_write_info(png, info);
   png_set_packing(png);
   png_set_bgr(png);

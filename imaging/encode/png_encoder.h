@@ -3,7 +3,8 @@
 // 8 bits: colour type 3 with the bitmap's whole 256-entry palette. 32 bits: colour type 2
 // (RGB) without alpha, 6 (RGBA) with alpha; the library swaps the stored blue-green-red
 // order and drops the unused fourth byte. Bit depth 8, not interlaced, the library's
-// default compression and filters; no chunks beyond header, palette, data and end.
+// compression level and filters with zlib's default strategy; no chunks beyond header,
+// palette, data and end.
 // Other depths raise code 6; library errors code 2 with the library's message.
 #pragma once
 
