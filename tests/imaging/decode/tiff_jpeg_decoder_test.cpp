@@ -216,8 +216,15 @@ TEST(TiffDecoder, LibraryErrorsCarryLibtiffsMessage) {
   EXPECT_EQ(f.code, textexception::kInternal) << f.text;
   EXPECT_GT(f.text.size(), std::string("Decoder error: \n").size() + 5) << f.text;
   f = DecodeFailure(decoder, lost, 32);
-  EXPECT_NE(f.code, 0);
+  EXPECT_EQ(f.code, textexception::kWrongSignature) << f.text;
   EXPECT_FALSE(decoder.GetMessages().error.empty());
+  // The same for plain RGB, which is read strip by strip.
+  const auto lostRgb = MakeTiff({.width = 8, .height = 6, .samples = 3, .photometric = 2,
+                                 .pixels = std::vector<uint8_t>(144, 1),
+                                 .stripOffsetShift = 5000});
+  f = DecodeFailure(decoder, lostRgb);
+  EXPECT_EQ(f.code, textexception::kWrongSignature) << f.text;
+  EXPECT_NE(f.text.find("strip"), std::string::npos) << f.text;
 }
 
 TEST(TiffDecoder, EpsPreviewIsReadFromItsOffset) {
