@@ -271,6 +271,42 @@ def check_options_bytes(tool, directory):
                 check(f.read()[2] == image_type, "tga %s: image type" % options)
 
 
+def dc_step(jpeg):
+    """First luminance quantisation step: 16 at quality 50, 8 at 75, 3 at 90."""
+    at = jpeg.index(b"\xff\xdb")
+    return jpeg[at + 5]
+
+
+def check_jpeg_quality(tool, directory):
+    source, _ = make_input(directory, "ppm", 7, 5)
+    out = os.path.join(directory, "q.jpg")
+    for options, step in (([], 8), (["--quality", "50"], 16), (["--quality", "90"], 3)):
+        result = encode(tool, source, out, options)
+        if check(result.returncode == 0, "jpg %s: %s" % (options, result.stderr)):
+            with open(out, "rb") as f:
+                check(dc_step(f.read()) == step, "jpg %s: quantisation step" % options)
+
+
+def check_bad_inputs(tool, directory):
+    cases = [
+        (b"P6\n4 4\n255\n" + bytes(47), 11),  # one byte short
+        (b"P6\n4 4\n65535\n" + bytes(96), 6),
+        (b"P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\0\0", 6),
+        (b"P3\n1 1\n255\n0 0 0\n", 1),
+        (b"P6\n0 4\n255\n", 2),
+        (b"", 13),
+    ]
+    for index, (data, code) in enumerate(cases):
+        path = os.path.join(directory, "bad%d.ppm" % index)
+        with open(path, "wb") as f:
+            f.write(data)
+        out = os.path.join(directory, "bad%d.bmp" % index)
+        result = run_tool(tool, "encode", path, out)
+        check(result.returncode == 1 and result.stderr.startswith("lumora-image: error %d: " % code),
+              "bad input %d: %d %r" % (index, result.returncode, result.stderr))
+        check(not os.path.exists(out), "bad input %d wrote a file" % index)
+
+
 def check_usage_and_errors(tool, directory):
     source, _ = make_input(directory, "ppm", 7, 5)
     for args in ([], ["encode"], ["encode", source], ["encode", source, "x.bmp", "--depth", "3"],
@@ -315,6 +351,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="lumora-image-check-") as directory:
         check_usage_and_errors(tool, directory)
         check_options_bytes(tool, directory)
+        check_jpeg_quality(tool, directory)
+        check_bad_inputs(tool, directory)
         check_pictures(tool, directory)
     print("%d passed, %d failed" % (checks - len(failures), len(failures)))
     return 1 if failures else 0
