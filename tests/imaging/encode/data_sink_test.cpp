@@ -1,7 +1,10 @@
 #include "imaging/encode/data_sink.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -75,6 +78,37 @@ TEST(FileSink, DestroyedWithoutCommitLeavesTargetAndNoTemporary) {
   ASSERT_EQ(::stat((dir / "keep.bmp").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
   EXPECT_EQ(ReadFile(dir / "keep.bmp").size(), 3u);
+}
+
+// A write that fails (here: the file size limit, standing in for a full disk) is reported,
+// not ignored, and the old target survives.
+TEST(FileSink, FailedWriteRaisesAndKeepsTheTarget) {
+  TempDir dir;
+  const std::string target = dir / "full.bmp";
+  { std::ofstream(target) << "old"; }
+  CFileSink sink;
+  ASSERT_EQ(sink.OpenFile(target.c_str(), 100), 0);
+  sink.WriteBytes(100, std::string(100, 'x').data());
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 10;
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  int code = 0;
+  std::string text;
+  try {
+    sink.Close();
+  } catch (const CTextException& e) {
+    code = e.GetErrorCode();
+    text = e.GetErrorText();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(code, -1);
+  EXPECT_EQ(text, "Encoder error: Writing " + target + " failed\n");
+  EXPECT_EQ(ReadFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
 TEST(FileSink, OpenFailsWhereNoFileCanBeCreated) {
