@@ -134,9 +134,34 @@ TEST(AnyPicDecoder, UnknownAndMissingDecodersRaiseFramedErrors) {
 TEST(AnyPicDecoder, EpsPreviewOffsetPastEndRunsOutOfData) {
   std::vector<uint8_t> eps = At(40, {{0, 0xC5}, {1, 0xD0}, {2, 0xD3}, {3, 0xC6}, {20, 200},
                                      {21, 0}, {22, 0}, {23, 0}, {24, 1}});
-  // Only meaningful where a TIFF decoder exists; without one the type has no coder.
-  const int code = decodetest::DecodeError(eps);
-  EXPECT_TRUE(code == textexception::kEndOfData || code == textexception::kUnsupported) << code;
+  EXPECT_EQ(decodetest::DecodeError(eps), textexception::kEndOfData);
+}
+
+TEST(AnyPicDecoder, EpsPreviewIsReadFromItsOffset) {
+  // A 2 x 1 grey TIFF (values 10 and 200) behind a 30-byte EPS header and 6 bytes of
+  // PostScript.
+  Bytes tiff;
+  tiff.str("II").le16(42).le32(8).le16(9);
+  const uint16_t shortTags[][2] = {{256, 2}, {257, 1}, {258, 8}, {259, 1}, {262, 1}};
+  for (auto& t : shortTags) tiff.le16(t[0]).le16(3).le32(1).le16(t[1]).le16(0);
+  tiff.le16(273).le16(4).le32(1).le32(122);
+  tiff.le16(277).le16(3).le32(1).le16(1).le16(0);
+  tiff.le16(278).le16(3).le32(1).le16(1).le16(0);
+  tiff.le16(279).le16(4).le32(1).le32(2);
+  tiff.le32(0).u8({10, 200});
+  ASSERT_EQ(tiff.v.size(), 124u);
+  Bytes eps;
+  eps.u8({0xC5, 0xD0, 0xD3, 0xC6}).le32(30).le32(6).le32(0).le32(0).le32(36);
+  eps.le32(static_cast<uint32_t>(tiff.v.size())).le16(0xFFFF).str("%!PS\n\n");
+  eps.v.insert(eps.v.end(), tiff.v.begin(), tiff.v.end());
+  CAnyPicDecoder decoder;
+  CMemSource source("preview.eps", eps.v);
+  CWinBmp bmp;
+  decoder.DecodeSource(source, bmp, 32);
+  EXPECT_EQ(decoder.GetFileType(), picformat::kEpsTiff);
+  ASSERT_EQ(bmp.GetWidth(), 2);
+  EXPECT_EQ(decodetest::Argb(bmp, 0, 0) & 0xFFFFFF, 0x0A0A0Au);
+  EXPECT_EQ(decodetest::Argb(bmp, 1, 0) & 0xFFFFFF, 0xC8C8C8u);
 }
 
 TEST(PicDecoder, ChooseTargetDepthTable) {
