@@ -66,28 +66,41 @@ namespace {
 constexpr int kPatterns[] = {0, 1, 4, 18, 10, 13, 12, 24, 6, 17};
 
 // videotestsrc ! videobalance: the balance gives the synthetic camera the brightness,
-// contrast, hue and saturation controls a real camera driver offers.
+// contrast, hue and saturation controls a real camera driver offers. The third camera
+// sends MJPG (! jpegenc), as most USB cameras do at larger sizes.
+constexpr int kMjpgTestCamera = 2;
+
 GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
   auto* cam = reinterpret_cast<LumoraTestCamera*>(device);
   GstElement* bin = gst_bin_new(name);
   GstElement* src = gst_element_factory_make("videotestsrc", nullptr);
   GstElement* balance = gst_element_factory_make("videobalance", nullptr);
-  if (!src || !balance) {
-    if (src) gst_object_unref(gst_object_ref_sink(src));
-    if (balance) gst_object_unref(gst_object_ref_sink(balance));
+  GstElement* last = balance;
+  GstElement* jpeg = cam->index == kMjpgTestCamera ? gst_element_factory_make("jpegenc", nullptr) : nullptr;
+  if (!src || !balance || (cam->index == kMjpgTestCamera && !jpeg)) {
+    for (GstElement* e : {src, balance, jpeg})
+      if (e) gst_object_unref(gst_object_ref_sink(e));
     gst_object_unref(gst_object_ref_sink(bin));
     return nullptr;
   }
   g_object_set(src, "is-live", TRUE, "pattern", kPatterns[cam->index % 10], nullptr);
   gst_bin_add_many(GST_BIN(bin), src, balance, nullptr);
   gst_element_link(src, balance);
-  GstPad* out = gst_element_get_static_pad(balance, "src");
+  if (jpeg) {
+    gst_bin_add(GST_BIN(bin), jpeg);
+    gst_element_link(balance, jpeg);
+    last = jpeg;
+  }
+  GstPad* out = gst_element_get_static_pad(last, "src");
   gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
   gst_object_unref(out);
   return bin;
 }
 
-GstCaps* TestCameraCaps() {
+GstCaps* TestCameraCaps(int index) {
+  if (index == kMjpgTestCamera)
+    return gst_caps_from_string("image/jpeg,width=320,height=240,framerate=30/1;"
+                                "image/jpeg,width=640,height=480,framerate=30/1");
   return gst_caps_from_string(
       "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1;"
       "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1;"
@@ -98,7 +111,7 @@ GstCaps* TestCameraCaps() {
 }
 
 GstDevice* NewTestCamera(int i) {
-  GstCaps* caps = TestCameraCaps();
+  GstCaps* caps = TestCameraCaps(i);
   GstStructure* props =
       gst_structure_new("lumora-test-camera", "lumora.test-camera", G_TYPE_INT, i, nullptr);
   gchar* name = g_strdup_printf("Lumora Test Camera %d", i + 1);
@@ -610,14 +623,19 @@ struct GrabberState {
 class GGrabberFilter : public GFilter {
 public:
   GGrabberFilter() : GFilter(Kind::Grabber, "SampleGrabber"), state(std::make_shared<GrabberState>()) {
-    GstElement* queue = Make("queue");
-    g_object_set(queue, "max-size-buffers", 2u, "leaky", 2, nullptr);  // never stall the source
-    queue_ = queue;
+    queue_ = Make("queue");
+    g_object_set(queue_, "max-size-buffers", 2u, "leaky", 2, nullptr);  // never stall the source
+    // Compressed camera frames (MJPG) are decoded here, so a snapshot only has to convert
+    // raw video; raw video passes decodebin untouched.
+    GstElement* decode = Make("decodebin");
+    out_ = Make("identity");
+    gst_element_link(queue_, decode);
+    g_signal_connect(decode, "pad-added", G_CALLBACK(&GGrabberFilter::LinkDecoded), out_);
   }
   void Init() {
     AddPin(PinDirection::Input, "In", StaticPad(queue_, "sink"));
-    AddPin(PinDirection::Output, "Out", StaticPad(queue_, "src"));
-    gst_pad_add_probe(StaticPad(queue_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GGrabberFilter::Keep,
+    AddPin(PinDirection::Output, "Out", StaticPad(out_, "src"));
+    gst_pad_add_probe(StaticPad(out_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GGrabberFilter::Keep,
                       new std::shared_ptr<GrabberState>(state),
                       [](gpointer p) { delete static_cast<std::shared_ptr<GrabberState>*>(p); });
   }
@@ -634,7 +652,13 @@ private:
     s->sample.reset(sample);
     return GST_PAD_PROBE_OK;
   }
+  static void LinkDecoded(GstElement*, GstPad* pad, gpointer next) {
+    GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(next), "sink");
+    if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);
+    gst_object_unref(sink);
+  }
   GstElement* queue_ = nullptr;
+  GstElement* out_ = nullptr;
 };
 
 class GSampleGrabber : public ISampleGrabber {
@@ -665,7 +689,10 @@ public:
     GError* error = nullptr;
     SampleRef converted(gst_video_convert_sample(sample.get(), bgr.get(), GST_SECOND, &error));
     ErrorRef err(error);
-    if (!converted) return status::kFail;
+    if (!converted) {
+      Warn("snapshot", err ? err->message : "frame conversion failed");
+      return status::kFail;
+    }
     GstVideoInfo info;
     GstVideoFrame frame;
     if (!gst_video_info_from_caps(&info, gst_sample_get_caps(converted.get())) ||

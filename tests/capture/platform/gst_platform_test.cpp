@@ -54,7 +54,7 @@ std::string Shell(const std::string& cmd) {
 class GstPlatformTest : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    ::setenv("LUMORA_TEST_CAMERAS", "2", 1);
+    ::setenv("LUMORA_TEST_CAMERAS", "3", 1);
     static int argc = 1;
     static char name[] = "gst_platform_test";
     static char* argv[] = {name, nullptr};
@@ -125,7 +125,8 @@ TEST_F(GstPlatformTest, ListsTheSyntheticCamerasWithStableNames) {
     names.push_back(n + " = " + friendly);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"@device:gst:test:0 = Lumora Test Camera 1",
-                                             "@device:gst:test:1 = Lumora Test Camera 2"}));
+                                             "@device:gst:test:1 = Lumora Test Camera 2",
+                                             "@device:gst:test:2 = Lumora Test Camera 3"}));
   EXPECT_EQ(Camera(0)->IsEqual(*devices.front()), status::kOk);
   EXPECT_EQ(Camera(1)->IsEqual(*Camera(0)), status::kFalse);
 
@@ -353,6 +354,63 @@ TEST_F(GstPlatformTest, CompressedCaptureAtAnUnlistedFrameRate) {
                                  "stream=codec_name,r_frame_rate,nb_read_frames -of csv=p=0 '" + file + "'");
   if (info.empty()) GTEST_SKIP() << "ffprobe unavailable";
   EXPECT_EQ(info, "mjpeg,10/1," + std::to_string(delivered));
+}
+
+// A camera that sends MJPG (most USB cameras): the preview and snapshots decode it, the
+// capture file keeps it as it came.
+TEST_F(GstPlatformTest, MjpgCameraPreviewsSnapshotsAndCapturesWithoutReencoding) {
+  Rig rig = MakeRig(2);
+  std::shared_ptr<IAMStreamConfig> config;
+  ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, config),
+            status::kOk);
+  MediaType format;
+  ASSERT_EQ(config->GetFormat(format), status::kOk);
+  EXPECT_EQ(format.videoInfo->bmiHeader.biCompression, MakeFourcc('M', 'J', 'P', 'G'));
+
+  std::shared_ptr<ISampleGrabber> grabber;
+  ASSERT_EQ(platform_->CreateSampleGrabber(grabber), status::kOk);
+  ASSERT_TRUE(Succeeded(rig.graph->AddFilter(grabber->Filter(), "Grabber")));
+  ASSERT_EQ(rig.graph->Connect(FirstPin(*rig.capture, PinDirection::Output),
+                               FirstPin(*grabber->Filter(), PinDirection::Input)),
+            status::kOk);
+  ASSERT_EQ(rig.graph->Render(FirstPin(*grabber->Filter(), PinDirection::Output)), status::kOk);
+  grabber->SetBufferSamples(true);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  int32_t size = 0;
+  ASSERT_TRUE(WaitFor([&] { return grabber->GetCurrentBufferSize(size) == status::kOk; }));
+  EXPECT_EQ(size, 320 * 240 * 3);
+  std::vector<uint8_t> dib(static_cast<size_t>(size));
+  ASSERT_EQ(grabber->GetCurrentBuffer(size, dib.data()), status::kOk);
+  // Pattern 4 is plain red; JPEG keeps it close. Bytes are blue, green, red.
+  const uint8_t* mid = dib.data() + size_t(120) * 960 + 160 * 3;
+  EXPECT_LT(mid[0], 40);
+  EXPECT_LT(mid[1], 40);
+  EXPECT_GT(mid[2], 200);
+  ASSERT_EQ(rig.control->Stop(), status::kOk);
+  Detach(*rig.graph, rig.capture);
+
+  const std::string file = (dir_ / "camera-mjpg.avi").string();
+  std::shared_ptr<IBaseFilter> mux;
+  std::shared_ptr<IFileSinkFilter> sink;
+  ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
+  ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
+                                      nullptr, mux),
+            status::kOk);
+  EXPECT_EQ(rig.builder->RenderStream(&guid::kPinCategoryPreview, &guid::kMediaTypeVideo, rig.capture,
+                                      nullptr, nullptr),
+            status::kPreviewFromCapture);
+  ASSERT_TRUE(Succeeded(rig.control->Run()));
+  std::shared_ptr<IAMDroppedFrames> counter;
+  ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, counter),
+            status::kOk);
+  long delivered = 0;
+  ASSERT_TRUE(WaitFor([&] { return Succeeded(counter->GetNumNotDropped(delivered)) && delivered >= 10; }));
+  ASSERT_EQ(rig.control->Stop(), status::kOk);
+  counter->GetNumNotDropped(delivered);
+  const std::string info = Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                 "stream=codec_name,nb_read_frames -of csv=p=0 '" + file + "'");
+  if (info.empty()) GTEST_SKIP() << "ffprobe unavailable";
+  EXPECT_EQ(info, "mjpeg," + std::to_string(delivered));
 }
 
 TEST_F(GstPlatformTest, WriteErrorReachesTheEventLoopAsErrorAbort) {
