@@ -1,5 +1,6 @@
 #include "imaging/decode/bmp_decoder.h"
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -142,8 +143,9 @@ void CBmpDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
 
   Layout l;
   l.width = width;
-  l.height = height < 0 ? static_cast<int>(-int64_t{height} > kMaxDimension ? -1 : -height)
-                        : height;
+  // A negative height means rows stored top row first. The most negative value has no
+  // positive counterpart; it is far beyond any size we accept, so it becomes -1 (refused).
+  l.height = height == INT32_MIN ? -1 : (height < 0 ? -height : height);
   l.topDown = height < 0;
   l.fileBpp = bpp;
   l.rle = (bpp == 4 || bpp == 8) && compression != 0;

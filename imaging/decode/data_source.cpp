@@ -68,6 +68,8 @@ void CDataSource::Open(const char* name, int32_t size) {
 void CDataSource::Close() {
   if (progress_ != nullptr) progress_->OnProgress(1.0);
   name_.reset();
+  // Nothing is left to read once the bytes are gone (a file source unmaps them).
+  size_ = consumed_ = 0;
 }
 
 const uint8_t* CDataSource::TakeBytes(int32_t n) {

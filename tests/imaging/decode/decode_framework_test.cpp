@@ -265,6 +265,16 @@ TEST_F(FileSourceOpen, MapsErrnoToCodes) {
   }
 }
 
+TEST_F(FileSourceOpen, NothingIsReadableAfterClose) {
+  std::ofstream(dir_ / "two.bmp") << "BM";
+  CFileSource source;
+  ASSERT_EQ(source.OpenFile((dir_ / "two.bmp").c_str()), 0);
+  EXPECT_EQ(source.Take(1)[0], 'B');
+  source.Close();
+  EXPECT_EQ(source.BytesLeft(), 0u);
+  EXPECT_THROW(source.Take(1), CTextException);
+}
+
 TEST_F(FileSourceOpen, DecodeFileReportsOpenFailureWithPath) {
   CAnyPicDecoder decoder;
   CWinBmp bmp;
