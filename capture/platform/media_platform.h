@@ -311,7 +311,9 @@ public:
   virtual Status CreateFilterGraph(std::shared_ptr<IFilterGraph>& graph) = 0;
   virtual Status CreateSampleGrabber(std::shared_ptr<ISampleGrabber>& grabber) = 0;
 
-  // The property frame over one object's pages (modal). `caption` may be empty.
+  // The property frame over one object's pages (modal), at (x, y) of the owner. `caption`
+  // may be empty (the object's name is used). kOk after OK, kFalse after Cancel (changes
+  // made while it was open are then undone), kNotImplemented for pages it cannot show.
   virtual Status ShowPropertyFrame(OwnerWindow owner, int x, int y, const std::string& caption,
                                    IPropertyPageHost& object, const PropertyPageList& pages) = 0;
 
