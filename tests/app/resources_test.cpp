@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ struct TextRow {
   const char* english;
   const char* chinese;
 };
+
+// Failure messages and test listings name the command, not the row's bytes.
+void PrintTo(const TextRow& r, std::ostream* os) { *os << "command " << r.id; }
 
 class MainMenuTextTest : public ::testing::TestWithParam<TextRow> {};
 
