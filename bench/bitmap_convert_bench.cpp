@@ -11,6 +11,8 @@
 // picture is generated (the label says which).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -163,11 +165,7 @@ std::vector<uint8_t> Bgr24() {
 double g_pillowWall = 0;
 double g_pillowCpu = 0;
 
-double ThreadCpuSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+using bench::ThreadCpuSeconds;
 
 struct Timing {
   double wall;

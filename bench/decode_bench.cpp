@@ -10,6 +10,8 @@
 // when installed, else a generated picture; the label says which).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,15 +34,7 @@ constexpr const char* kDir = "/tmp/lumora_decode_bench";
 constexpr const char* kDefaultPhoto = "/usr/share/backgrounds/Dragonfly_by_Bolly.jpg";
 const char* const kFiles[] = {"photo24.bmp", "photo_rle8.bmp", "photo_rle24.tga", "photo24.pcx"};
 
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
+using bench::RunCommand;
 
 std::string PathOf(const char* file) {
   std::string path = kDir;
@@ -60,37 +54,20 @@ const Shared& TheShared() {
     const char* photo = std::getenv("LUMORA_BENCH_PHOTO");
     const std::string labelFile = PathOf("label.txt");
     if (!std::filesystem::exists(labelFile)) {
-      std::string made = Run(script + "make " + kDir + " " + std::to_string(kWidth) + " " +
+      std::string made = RunCommand(script + "make " + kDir + " " + std::to_string(kWidth) + " " +
                              std::to_string(kHeight) + " " + (photo ? photo : kDefaultPhoto));
       std::ofstream(labelFile) << made;
     }
     std::getline(std::ifstream(labelFile), s.label);
     std::string files;
     for (const char* f : kFiles) files.append(" ").append(PathOf(f));
-    std::istringstream lines(Run(script + "time " + std::to_string(kPillowCalls) + files));
-    std::map<std::string, int> counts;
-    std::string path;
-    double wall = 0, cpu = 0;
-    while (lines >> path >> wall >> cpu) {
-      auto& [w, c] = s.pillow[path];
-      w += wall;
-      c += cpu;
-      ++counts[path];
-    }
-    for (auto& [p, t] : s.pillow) {
-      t.first /= counts[p];
-      t.second /= counts[p];
-    }
+    s.pillow = bench::MeanTimesByKey(RunCommand(script + "time " + std::to_string(kPillowCalls) + files));
     return s;
   }();
   return shared;
 }
 
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::ThreadCpuSeconds;
 
 // fresh: a new bitmap per decode (as Pillow makes a new image per load), else one bitmap
 // decoded into again and again, whose block the decoders keep.

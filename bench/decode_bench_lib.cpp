@@ -18,6 +18,8 @@
 // generated picture (the label says which).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <png.h>
 #include <unistd.h>
 
@@ -51,15 +53,7 @@ constexpr const char* kDefaultPhoto = "/usr/share/backgrounds/Dragonfly_by_Bolly
 const char* const kFiles[] = {"photo.jpg", "photo.png", "photo.gif", "photo_raw.tif",
                               "photo_lzw.tif"};
 
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
+using bench::RunCommand;
 
 struct Shared {
   std::string label;
@@ -75,7 +69,7 @@ const Shared& TheShared() {
     const char* photo = std::getenv("LUMORA_BENCH_PHOTO");
     const std::string labelFile = std::string(kDir) + "/label.txt";
     if (!std::filesystem::exists(labelFile)) {
-      std::string made = Run(script + "make " + kDir + " " + std::to_string(kWidth) + " " +
+      std::string made = RunCommand(script + "make " + kDir + " " + std::to_string(kWidth) + " " +
                              std::to_string(kHeight) + " " + (photo ? photo : kDefaultPhoto));
       std::ofstream(labelFile) << made;
     }
@@ -85,30 +79,13 @@ const Shared& TheShared() {
       files += ' ';
       files += PathOf(f);
     }
-    std::istringstream lines(Run(script + "time " + std::to_string(kPillowCalls) + files));
-    std::map<std::string, int> counts;
-    std::string path;
-    double wall = 0, cpu = 0;
-    while (lines >> path >> wall >> cpu) {
-      auto& [w, c] = s.pillow[path];
-      w += wall;
-      c += cpu;
-      ++counts[path];
-    }
-    for (auto& [p, t] : s.pillow) {
-      t.first /= counts[p];
-      t.second /= counts[p];
-    }
+    s.pillow = bench::MeanTimesByKey(RunCommand(script + "time " + std::to_string(kPillowCalls) + files));
     return s;
   }();
   return shared;
 }
 
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::ThreadCpuSeconds;
 
 // Runs `decode` per iteration; reports wall and CPU milliseconds per call.
 template <class F>

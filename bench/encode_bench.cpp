@@ -11,6 +11,8 @@
 // package lomiri-wallpapers-16.04 when installed, else a generated one (the label says).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -43,15 +45,7 @@ struct Shared {
   std::map<std::string, std::pair<double, double>> pillow;  // format -> mean wall, cpu (s)
 };
 
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
+using bench::RunCommand;
 
 const Shared& TheShared() {
   static const Shared shared = [] {
@@ -59,7 +53,7 @@ const Shared& TheShared() {
     const std::string raw = "/tmp/lumora_encode_bench_" + std::to_string(getpid()) + ".rgb";
     const std::string script = "/usr/bin/python3 " LUMORA_SOURCE_DIR "/bench/pillow_encode.py ";
     const char* env = std::getenv("LUMORA_BENCH_PHOTO");
-    std::string label = Run(script + "picture " + raw + " " + std::to_string(kWidth) + " " +
+    std::string label = RunCommand(script + "picture " + raw + " " + std::to_string(kWidth) + " " +
                             std::to_string(kHeight) + " " + (env != nullptr ? env : kDefaultPhoto));
     while (!label.empty() && label.back() == '\n') label.pop_back();
     s.label = label;
@@ -68,21 +62,7 @@ const Shared& TheShared() {
     std::string command = script + "time " + raw + " " + std::to_string(kWidth) + " " +
                           std::to_string(kHeight) + " " + std::to_string(kPillowCalls);
     for (const char* format : kFormats) command += std::string(" ") + format;
-    const std::string times = Run(command);
-    std::map<std::string, std::pair<double, double>> sums;
-    std::map<std::string, int> counts;
-    char format[8];
-    double wall = 0, cpu = 0;
-    for (const char* p = times.c_str(); std::sscanf(p, "%7s %lf %lf", format, &wall, &cpu) == 3;) {
-      sums[format].first += wall;
-      sums[format].second += cpu;
-      ++counts[format];
-      p = std::strchr(p, '\n');
-      if (p == nullptr) break;
-      ++p;
-    }
-    for (const auto& [name, sum] : sums)
-      s.pillow[name] = {sum.first / counts[name], sum.second / counts[name]};
+    s.pillow = bench::MeanTimesByKey(RunCommand(command));
     std::remove(raw.c_str());
     return s;
   }();
@@ -103,17 +83,8 @@ void Fill(CWinBmp& bmp, const std::vector<uint8_t>& rgb) {
   }
 }
 
-double ThreadCpuSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double WallSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+using bench::ThreadCpuSeconds;
+using bench::WallSeconds;
 
 void BM_Encode(benchmark::State& state, const char* format) {
   const Shared& shared = TheShared();
