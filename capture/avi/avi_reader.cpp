@@ -177,6 +177,8 @@ void Judge(AviInfo& info) {
     why = "the header list is missing or damaged";
   } else if (first.movi == 0 || first.movi + 8 + first.moviSize > first.offset + 8 + first.size) {
     why = "no whole movi list";
+  } else if (!info.problem.empty()) {
+    why = info.problem;  // what the walk through the RIFF tripped over
   } else if (!info.hasIdx1 && std::none_of(info.streams.begin(), info.streams.end(),
                                            [](const AviStream& s) { return s.superIndexEntries > 0; })) {
     why = "no index";

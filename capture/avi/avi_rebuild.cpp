@@ -242,7 +242,7 @@ MoviScan ScanMovi(const ByteSource& src, const AviInfo& info, const std::functio
 }
 
 RebuildPlan PlanRebuild(const AviInfo& info, std::vector<FrameChunk> chunks, uint64_t riffLimit) {
-  const uint64_t limit = std::clamp<uint64_t>(riffLimit, uint64_t{1} << 16, kDefaultRiffLimit);
+  const uint64_t limit = std::clamp<uint64_t>(riffLimit, uint64_t{1} << 10, kDefaultRiffLimit);
   RebuildPlan plan;
   plan.streams = info.streams;
   plan.avih = info.avih;

@@ -72,7 +72,7 @@ struct RebuildPlan {
   uint64_t totalBytes = 0;   // size of the new file
 };
 
-// Needs a valid header list (info.headerValid). `riffLimit` is clamped to [64 KiB, 1 GiB].
+// Needs a valid header list (info.headerValid). `riffLimit` is clamped to [1 KiB, 1 GiB].
 RebuildPlan PlanRebuild(const AviInfo& info, std::vector<FrameChunk> chunks, uint64_t riffLimit);
 
 class ByteSink {
