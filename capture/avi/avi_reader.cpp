@@ -75,13 +75,14 @@ void ParseHeaderList(std::span<const uint8_t> body, AviInfo& info) {
   uint32_t id = 0;
   std::span<const uint8_t> data;
   bool damaged = false;
+  bool incomplete = false;  // a stream without header or format: chunk ids would not match
   while (walk.Next(id, data)) {
     if (id == FourCC("avih")) {
       if (data.size() >= 40) info.avih = Copy(data.first(std::min<size_t>(data.size(), kAvihBytes)));
     } else if (IsList(id, data, FourCC("strl"))) {
       AviStream stream;
-      if (ParseStreamList(data.subspan(4), stream, damaged) && info.streams.size() < kMaxStreams)
-        info.streams.push_back(std::move(stream));
+      if (!ParseStreamList(data.subspan(4), stream, damaged)) incomplete = true;
+      else if (info.streams.size() < kMaxStreams) info.streams.push_back(std::move(stream));
     } else if (IsList(id, data, FourCC("odml"))) {
       ListWalker odml(data.subspan(4));
       std::span<const uint8_t> dmlh;
@@ -95,7 +96,7 @@ void ParseHeaderList(std::span<const uint8_t> body, AviInfo& info) {
     }
   }
   damaged = damaged || walk.Damaged();
-  info.headerValid = !info.avih.empty() && !info.streams.empty();
+  info.headerValid = !info.avih.empty() && !info.streams.empty() && !incomplete;
   if (damaged && info.problem.empty()) info.problem = "a header chunk runs past its list";
 }
 

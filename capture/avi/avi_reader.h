@@ -49,8 +49,8 @@ struct RiffPart {
 struct AviInfo {
   uint64_t fileSize = 0;
   bool isAvi = false;  // starts with "RIFF....AVI "
-  // Header list: valid when it holds a main header and at least one stream with both its
-  // header and format.
+  // Header list: valid when it holds a main header and at least one stream, every stream
+  // with both its header and format.
   bool headerValid = false;
   std::vector<uint8_t> avih;
   std::vector<AviStream> streams;

@@ -237,14 +237,5 @@ TEST(AviRebuild, ScanPollsTheAbortFlag) {
   EXPECT_TRUE(scan.chunks.empty());
 }
 
-TEST(AviRebuild, CopyPrefixCopiesExactlyTheLength) {
-  HandAvi avi = BuildAvi({3000, 5});
-  const size_t length = avi.bytes.size();
-  avi.bytes.resize(length + 100, 0xEE);
-  VectorSink sink;
-  ASSERT_EQ(CopyPrefix(MemorySource(avi.bytes), length, sink), RebuildEnd::kDone);
-  EXPECT_EQ(sink.bytes, std::vector<uint8_t>(avi.bytes.begin(), avi.bytes.begin() + long(length)));
-}
-
 }  // namespace
 }  // namespace avi
