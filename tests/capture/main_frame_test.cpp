@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <algorithm>
 #include <memory>
@@ -86,6 +87,9 @@ QApplication& App() {
   static char name[] = "main_frame_test";
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
+  // Closing a frame writes the capture settings: keep them out of the user's profile.
+  static QTemporaryDir configHome;
+  qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
   return *app;
 }
 
