@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -65,6 +66,14 @@ class FrameFixture : public ::testing::Test {
   void CloseFrame() {
     frame_->close();
     frame_.reset();
+    ClearQuit();
+  }
+  // Closing the main window ends the application's event loop; in a test no such loop
+  // runs, and the pending quit would end every later modal loop at once. Running the
+  // application's loop for one turn consumes it.
+  static void ClearQuit() {
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
   }
   static void Pump() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
