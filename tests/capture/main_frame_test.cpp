@@ -209,7 +209,9 @@ INSTANTIATE_TEST_SUITE_P(
         RuleRow{0, 1, 0, 1, 1, true, false, true, true}));
 
 TEST_F(MainFrameTest, RulesReachEntriesAddedAfterCreation) {
-  // Device entries beyond the placeholder follow the rules as well.
+  // Device entries beyond the placeholder follow the rules as well. The list stands as
+  // built: opening the popup does not list the devices again.
+  CMainFrameTestPeer::SetDeviceMenuBuilt(*frame_);
   QMenu* devices = frame_->MenuAt(1);
   auto* second = new QAction(QStringLiteral("Camera B"), devices);
   second->setData(cmd::kDeviceFirst + 1);
