@@ -140,11 +140,12 @@ void CMainFrame::FillOptionsMenu() {
   while (popup->actions().size() > kFirstDialogEntry)
     popup->removeAction(popup->actions().at(kFirstDialogEntry));
   m_dialogPositions.fill(-1);
-  const bool chinese = m_menuResource == res::kMainMenuChinese;
+  const bool inChinese = m_menuResource == res::kMainMenuChinese;
   int n = 0;
-  auto append = [&](DeviceDialog which, const char* english, const char* chinese_) {
+  // Entries without a Chinese text show the English one in both menus.
+  auto append = [&](DeviceDialog which, const char* english, const char* chinese) {
     QAction* a = EnsureAction(cmd::kDeviceDialogFirst + n);
-    a->setText(QString::fromUtf8(chinese && chinese_ ? chinese_ : english));
+    a->setText(QString::fromUtf8(inChinese && chinese ? chinese : english));
     a->setEnabled(!m_capturing);
     popup->addAction(a);
     m_dialogPositions[int(which)] = n++;
