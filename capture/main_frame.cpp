@@ -238,24 +238,23 @@ void CMainFrame::UpdateMenuRules() {
     a->setChecked(res::LanguageFlag() == res::kLangEnglish);
 }
 
-void CMainFrame::OnInitDevicesPopup() {
-  // The device list joins the Devices popup here (it does nothing while the device menu
-  // built flag is set).
-}
+void CMainFrame::OnInitDevicesPopup() { FillDeviceMenu(); }
 
-void CMainFrame::OnInitOptionsPopup() {
-  // The selected device's dialog entries are rebuilt here on every opening.
-}
+void CMainFrame::OnInitOptionsPopup() { FillOptionsMenu(); }
 
 // --- Commands ---
 
 void CMainFrame::OnCommand(int id) {
+  if (InRange(id, cmd::kDeviceFirst, cmd::kDeviceLast))
+    SelectDevice(m_devices[id - cmd::kDeviceFirst]);
+  if (InRange(id, cmd::kDeviceDialogFirst, cmd::kDeviceDialogLast))
+    OnDeviceDialog(id - cmd::kDeviceDialogFirst);
   switch (id) {
     case cmd::kAppExit: close(); return;
     case cmd::kPreview: OnPreview(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
     default:
-      // Device selection, device dialogs, capture start, settings dialogs, snapshots,
+      // Capture start, settings dialogs, snapshots,
       // playback, language, skins and help are handled here as their owners arrive; until
       // then the command reaches the application's routing like any other.
       break;
@@ -319,6 +318,9 @@ void CMainFrame::OnGraphNotify() {
       abortCode = param1;
     } else if (code == media::event::kDeviceLost && param2 == 0) {
       if (filter && m_captureFilter && filter == m_captureFilter) {
+        // A preview of the lost device stops too; its graph stays until another device
+        // is selected.
+        HaltPreview();
         EndCapture();
         ShowError("Stopping Capture (Device Lost). Select New Capture Device");
         return;
@@ -339,7 +341,7 @@ void CMainFrame::OnStartupTimer() {
   m_toolBarRect = QRect(mapToGlobal(m_toolBar->pos()), m_toolBar->sizeHint());
   m_statusBarRect = QRect(m_statusBar->mapToGlobal(QPoint(0, 0)), m_statusBar->size());
   g_mainFrame = this;
-  // The capture settings are loaded here (which lists the devices and selects one).
+  LoadCaptureSettings();
 }
 
 void CMainFrame::OnCaptureTimer() {
@@ -404,7 +406,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   EndCapture();
   DismantleGraph();
   ReleaseCaptureFilters();
-  // The capture settings are written here, after every graph and filter is released.
+  SaveCaptureSettings();
   event->accept();
   OnDestroy();
 }

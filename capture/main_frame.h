@@ -26,6 +26,10 @@
 
 #include "capture/platform/media_platform.h"
 
+namespace v4l2 {
+class CV4L2Controls;
+}
+
 class QLabel;
 class QMenu;
 class QMessageBox;
@@ -102,6 +106,35 @@ class CMainFrame : public QMainWindow {
   void DetachDownstream(const std::shared_ptr<media::IBaseFilter>& filter);
   void ReleaseCaptureFilters();
 
+  // --- Capture settings (capture_settings.cpp) ---
+  // Reads section "camprof", lists the devices and selects the remembered one. Returns 1.
+  int LoadCaptureSettings();
+  // Writes section "camprof"; nothing when the settings were never read.
+  void SaveCaptureSettings();
+
+  // --- Devices (devices.cpp) ---
+  // Lists up to ten devices in the Devices menu (once, until a device change).
+  void FillDeviceMenu();
+  void SelectDeviceByDisplayName(const std::string& displayName);
+  void SelectDevice(const std::shared_ptr<media::IMoniker>& moniker);
+  // Rebuilds the Options menu's entries for the selected device's dialogs and pages.
+  void FillOptionsMenu();
+  // The device dialog at an Options position (commands 42-57).
+  void OnDeviceDialog(int position);
+  // Options positions of the device dialogs, in field order (-1 when absent).
+  enum class DeviceDialog {
+    DriverFormat, DriverSource, DriverDisplay, FilterPages, CrossbarPages, TunerPages,
+    SecondCrossbar, CapturePinPages, PreviewPinPages
+  };
+  int DialogPosition(DeviceDialog which) const { return m_dialogPositions[int(which)]; }
+  int DeviceCount() const { return m_deviceCount; }
+  double FrameRate() const { return m_frameRate; }
+  bool UseFrameRate() const { return m_useFrameRate != 0; }
+  const std::string& CaptureFileName() const { return m_captureFileName; }
+  std::shared_ptr<media::IMoniker> SelectedDevice() const { return m_selectedDevice; }
+  int VideoWidth() const { return m_videoWidth; }
+  int VideoHeight() const { return m_videoHeight; }
+
   // State, read by tests and by the windows that follow the frame.
   bool CaptureGraphBuilt() const { return m_captureGraphBuilt != 0; }
   bool PreviewGraphBuilt() const { return m_previewGraphBuilt != 0; }
@@ -146,6 +179,15 @@ class CMainFrame : public QMainWindow {
   media::OwnerWindow VideoOwner();
   // Restores the preview after a capture ended, when the user wants one.
   void PreviewAgainIfWanted();
+  // Video width and height from the stream configuration's format, when it has one.
+  bool ReadVideoSizeFromFormat();
+  media::Status ShowPropertyFrameOn(media::IPropertyPageHost& object);
+  // The selected device's camera controls (null when it offers none).
+  std::unique_ptr<v4l2::CV4L2Controls> DeviceControls() const;
+  // The selected device's remembered format and controls, given back to it.
+  void ApplyRememberedDeviceSettings();
+  void RememberDeviceControls(v4l2::CV4L2Controls& controls);
+  void RememberDeviceFormat();
 
   media::IMediaPlatform& m_platform;
   const int m_menuResource;
@@ -192,6 +234,7 @@ class CMainFrame : public QMainWindow {
   std::shared_ptr<media::IBaseFilter> m_compressor;
   int32_t m_useCompressor = 0;
   std::shared_ptr<media::ISampleGrabber> m_sampleGrabber;
+  bool m_settingsLoaded = false;
   QRect m_statusBarRect;
   QRect m_toolBarRect;
   QStatusBar* m_statusBar = nullptr;

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <algorithm>
 #include <memory>
@@ -86,6 +87,9 @@ QApplication& App() {
   static char name[] = "main_frame_test";
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
+  // Closing a frame writes the capture settings: keep them out of the user's profile.
+  static QTemporaryDir configHome;
+  qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
   return *app;
 }
 
@@ -205,7 +209,9 @@ INSTANTIATE_TEST_SUITE_P(
         RuleRow{0, 1, 0, 1, 1, true, false, true, true}));
 
 TEST_F(MainFrameTest, RulesReachEntriesAddedAfterCreation) {
-  // Device entries beyond the placeholder follow the rules as well.
+  // Device entries beyond the placeholder follow the rules as well. The list stands as
+  // built: opening the popup does not list the devices again.
+  CMainFrameTestPeer::SetDeviceMenuBuilt(*frame_);
   QMenu* devices = frame_->MenuAt(1);
   auto* second = new QAction(QStringLiteral("Camera B"), devices);
   second->setData(cmd::kDeviceFirst + 1);

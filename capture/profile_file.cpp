@@ -1,0 +1,180 @@
+#include "capture/profile_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+// A profile is a few kilobytes; anything far larger is not one.
+constexpr qint64 kMaxProfileBytes = 1 << 20;
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+std::string_view Trim(std::string_view s) {
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!s.empty() && space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && space(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+CProfileFile::CProfileFile(QString path) : m_path(std::move(path)) {}
+
+QString CProfileFile::ProfileDir() {
+  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
+  return base + "/lumora2003";
+}
+
+void CProfileFile::Load() {
+  m_sections.clear();
+  QFile file(m_path);
+  if (!file.open(QIODevice::ReadOnly)) return;
+  if (file.size() > kMaxProfileBytes) return;
+  const QByteArray bytes = file.read(kMaxProfileBytes + 1);
+  if (bytes.size() > kMaxProfileBytes || bytes.contains('\0')) return;
+  Section* current = nullptr;
+  for (const QByteArray& raw : bytes.split('\n')) {
+    const std::string_view line = Trim(std::string_view(raw.constData(), size_t(raw.size())));
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const size_t end = line.find(']');
+      if (end == std::string_view::npos) {
+        current = nullptr;  // a broken header: its keys belong to no section
+        continue;
+      }
+      const std::string name = Unescape(Trim(line.substr(1, end - 1)));
+      current = Find(name);
+      if (!current) current = &m_sections.emplace_back(Section{name, {}});
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (!current || eq == std::string_view::npos || eq == 0) continue;
+    const std::string key = Unescape(Trim(line.substr(0, eq)));
+    const std::string value = Unescape(Trim(line.substr(eq + 1)));
+    auto it = std::find_if(current->keys.begin(), current->keys.end(),
+                           [&](const auto& kv) { return SameName(kv.first, key); });
+    if (it == current->keys.end())
+      current->keys.emplace_back(key, value);
+    else
+      it->second = value;  // the last of repeated keys wins
+  }
+}
+
+bool CProfileFile::Save() const {
+  const QFileInfo info(m_path);
+  if (!QDir().mkpath(info.absolutePath())) return false;
+  std::string text;
+  for (const Section& s : m_sections) {
+    text += '[' + Escape(s.name) + "]\n";
+    for (const auto& [key, value] : s.keys) text += Escape(key) + '=' + Escape(value) + '\n';
+  }
+  QSaveFile file(m_path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  if (file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+
+CProfileFile::Section* CProfileFile::Find(std::string_view section) {
+  auto it = std::find_if(m_sections.begin(), m_sections.end(),
+                         [&](const Section& s) { return SameName(s.name, section); });
+  return it == m_sections.end() ? nullptr : &*it;
+}
+
+const CProfileFile::Section* CProfileFile::Find(std::string_view section) const {
+  return const_cast<CProfileFile*>(this)->Find(section);
+}
+
+std::optional<std::string> CProfileFile::Get(std::string_view section,
+                                             std::string_view key) const {
+  if (const Section* s = Find(section))
+    for (const auto& [k, v] : s->keys)
+      if (SameName(k, key)) return v;
+  return std::nullopt;
+}
+
+int32_t CProfileFile::GetInt(std::string_view section, std::string_view key,
+                             int32_t fallback) const {
+  const std::optional<std::string> text = Get(section, key);
+  if (!text || text->empty()) return fallback;
+  int32_t value = 0;
+  const char* first = text->data();
+  const char* last = first + text->size();
+  if (*first == '+') ++first;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  return ec == std::errc() && end == last ? value : fallback;
+}
+
+void CProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+  Section* s = Find(section);
+  if (!s) s = &m_sections.emplace_back(Section{std::string(section), {}});
+  for (auto& kv : s->keys)
+    if (SameName(kv.first, key)) {
+      kv.second = value;
+      return;
+    }
+  s->keys.emplace_back(std::string(key), std::string(value));
+}
+
+void CProfileFile::RemoveSection(std::string_view section) {
+  std::erase_if(m_sections, [&](const Section& s) { return SameName(s.name, section); });
+}
+
+std::vector<std::pair<std::string, std::string>> CProfileFile::Keys(
+    std::string_view section) const {
+  const Section* s = Find(section);
+  return s ? s->keys : std::vector<std::pair<std::string, std::string>>{};
+}
+
+std::string CProfileFile::Escape(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\0' || std::strchr("%[]=;\r\n", c)) {
+      out += '%';
+      out += kHex[(unsigned char)c >> 4];
+      out += kHex[(unsigned char)c & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string CProfileFile::Unescape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+        HexDigit(text[i + 2]) >= 0) {
+      out += char(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
