@@ -58,9 +58,9 @@ QString CMainFrame::DefaultSkinFolder() {
 
 QString CMainFrame::HelpPathFor(const QString& skinFolder) {
   static const QString kSkins = QStringLiteral("skins/");
-  // "hlp" sits beside "skins". A folder stored by hand that does not end in "skins/" gives
-  // the program's own help page rather than a path cut at a random place.
-  const QString base = skinFolder.endsWith(kSkins) ? skinFolder.chopped(kSkins.size())
+  // "hlp" sits beside "skins". A folder stored by hand that is not called "skins" gives the
+  // program's own help page rather than a path cut at a random place.
+  const QString base = skinFolder.endsWith(u'/' + kSkins) ? skinFolder.chopped(kSkins.size())
                                                    : DefaultSkinFolder().chopped(kSkins.size());
   return base + QStringLiteral("hlp/hlp.htm");
 }
@@ -101,7 +101,9 @@ void CMainFrame::OnChooseLanguage(int id) {
   // The installed menu goes and a fresh copy of the language's menu takes its place. The old
   // popups are deleted once control is back in the event loop: this command may have come
   // from one of them.
-  const QList<QMenu*> old = menuBar()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+  QList<QMenu*> old;
+  for (QAction* popup : menuBar()->actions())
+    if (popup->menu()) old.append(popup->menu());
   m_menuResource = chinese ? res::kMainMenuChinese : res::kMainMenuEnglish;
   BuildMenuBar();
   for (QMenu* menu : old) menu->deleteLater();
