@@ -122,15 +122,18 @@ void CSkinEngine::ApplySkin(QWidget* window) {
   if (!window || !m_skin) return;
   window->setProperty(skin::kSkinNameProperty, m_skin->name);
   window->setProperty(kSheetProperty, m_skin->sheet);
-  window->setProperty(kWindowProperty, true);
   // The window's own look, under a selector that only the window itself matches: the sheet
-  // cascades into every window it owns, and those must keep their own look.
-  const QString& own = qobject_cast<QMainWindow*>(window) ? m_skin->mainWindowCss
+  // cascades into every window it owns, and those must keep their own look (a skinned dialog
+  // owned by the main window carries the other marker value).
+  const bool mainWindow = qobject_cast<QMainWindow*>(window) != nullptr;
+  const QString marker = mainWindow ? QStringLiteral("main") : QStringLiteral("dialog");
+  const QString own = mainWindow                           ? m_skin->mainWindowCss
                        : qobject_cast<QDialog*>(window)   ? m_skin->dialogCss
                                                           : QString();
+  window->setProperty(kWindowProperty, marker);
   SetSheet(window, own.isEmpty() ? QString()
-                                 : QStringLiteral("*[%1=\"true\"] { %2 }")
-                                       .arg(QLatin1String(kWindowProperty), own));
+                                 : QStringLiteral("*[%1=\"%2\"] { %3 }")
+                                       .arg(QLatin1String(kWindowProperty), marker, own));
   for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
     if (!child->isWindow()) SetSheet(child, m_skin->sheet);
   // Bars and views that join the window later take the skin when they are first polished.
