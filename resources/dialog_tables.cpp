@@ -86,11 +86,11 @@ DialogTemplate CompressorDlg(int id, std::string_view caption, OkCancel b) {
 DialogTemplate VideoFormatDlg(int id, std::string_view caption, std::string_view colourSpace,
                               std::string_view outputSize, OkCancel b) {
   DialogTemplate t{
-      id, caption, 210, 80,
-      {{Ctl::Static, -1, colourSpace, 7, 9, 96, 8},
-       {Ctl::DropList, kIdcColorSpace, "", 106, 7, 97, 80, DialogControl::kVScroll},
-       {Ctl::Static, -1, outputSize, 7, 29, 96, 8},
-       {Ctl::DropList, kIdcOutputSize, "", 106, 27, 97, 80, DialogControl::kVScroll}}};
+      id, caption, 236, 80,
+      {{Ctl::Static, -1, colourSpace, 7, 9, 112, 8},
+       {Ctl::DropList, kIdcColorSpace, "", 124, 7, 105, 80, DialogControl::kVScroll},
+       {Ctl::Static, -1, outputSize, 7, 29, 112, 8},
+       {Ctl::DropList, kIdcOutputSize, "", 124, 27, 105, 80, DialogControl::kVScroll}}};
   AddOkCancel(t.controls, t.cx, 58, b);
   return t;
 }
