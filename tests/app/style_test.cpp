@@ -93,6 +93,9 @@ TEST_F(StyleTest, FirstRunStoresTheSkinFolderAndLoadsPaperFromIt) {
   EXPECT_EQ(skin::Current()->SkinPath(), folder + QStringLiteral("Paper.skn"));
   EXPECT_EQ(frame()->property(skin::kSkinNameProperty).toString(), QStringLiteral("Paper"));
   EXPECT_EQ(CheckedStyles(), std::vector<int>{cmd::kStylePaper});
+  // The About box skins itself when it is made.
+  CAboutBox about(frame());
+  EXPECT_EQ(about.property(skin::kSkinNameProperty).toString(), QStringLiteral("Paper"));
 }
 
 TEST_F(StyleTest, ChoosingASkinLoadsItStoresItAndChecksOnlyIt) {
