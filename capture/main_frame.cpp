@@ -254,6 +254,7 @@ void CMainFrame::OnCommand(int id) {
     case cmd::kAppExit: close(); return;
     case cmd::kPreview: OnPreview(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
+    case cmd::kSnapshot: GrabSnapshot(); break;
     default:
       // Device selection, device dialogs, capture start, settings dialogs, snapshots,
       // playback, language, skins and help are handled here as their owners arrive; until
