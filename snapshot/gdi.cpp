@@ -186,8 +186,8 @@ QImage ImageFromDib(const BitmapInfoHeader* header, const void* bitsVoid, size_t
   switch (header->bitCount) {
     case 1: case 4: case 8: image = QImage(width, height, QImage::Format_Indexed8); break;
     case 16: image = QImage(width, height, QImage::Format_RGB555); break;
-    case 24: image = QImage(width, height, QImage::Format_BGR888); break;
-    case 32: image = QImage(width, height, QImage::Format_RGB32); break;
+    // True colour goes straight to the layout the painter blits without converting.
+    case 24: case 32: image = QImage(width, height, QImage::Format_RGB32); break;
     default: return {};
   }
   if (image.isNull()) return {};
@@ -208,12 +208,16 @@ QImage ImageFromDib(const BitmapInfoHeader* header, const void* bitsVoid, size_t
       case 4:
         for (int x = 0; x < width; ++x) out[x] = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
         break;
-      case 32:
+      case 24:
+      case 32: {
+        const int step = header->bitCount / 8;
+        auto* px = reinterpret_cast<QRgb*>(out);
         for (int x = 0; x < width; ++x) {
-          std::memcpy(out + 4 * x, row + 4 * x, 3);
-          out[4 * x + 3] = 0xFF;
+          const uint8_t* p = row + step * x;
+          px[x] = qRgb(p[2], p[1], p[0]);
         }
         break;
+      }
       default:
         std::memcpy(out, row, size_t(width) * header->bitCount / 8);
         break;

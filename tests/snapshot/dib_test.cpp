@@ -263,13 +263,14 @@ TEST(CDib, WriteBmpRecomputesTheImageSize) {
     ASSERT_EQ(image.WriteBmp(file), 1);
     ASSERT_EQ(bytes.size(), 14 + 40 + 48);
     EXPECT_EQ(bytes.left(2), QByteArray("BM"));
-    uint32_t fileSize, offBits, sizeImage;
-    std::memcpy(&fileSize, bytes.constData() + 2, 4);
-    std::memcpy(&offBits, bytes.constData() + 10, 4);
-    std::memcpy(&sizeImage, bytes.constData() + 14 + 20, 4);
-    EXPECT_EQ(fileSize, 102u);
-    EXPECT_EQ(offBits, 54u);
-    EXPECT_EQ(sizeImage, 48u);
+    auto le32 = [&](int at) {
+      uint32_t v = 0;
+      for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(bytes.at(at + i));
+      return v;
+    };
+    EXPECT_EQ(le32(2), 102u);        // file size
+    EXPECT_EQ(le32(10), 54u);        // bits offset
+    EXPECT_EQ(le32(14 + 20), 48u);   // image size
     EXPECT_EQ(HeaderOf(image.GetDib()).sizeImage, 48u);
   }
 }
