@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "resources/resources.h"
@@ -78,9 +80,39 @@ void CSaveDlg::BuildOptionsArea(int templateId) {
   options_->setObjectName(QString::number(templateId));
   // Dialog units from the dialog font.
   const QFontMetrics fm(font());
-  const int baseX = fm.averageCharWidth(), baseY = fm.height();
+  const int baseY = fm.height();
+  // The template was measured for a narrower font. A caption may run on into the free
+  // space up to the next control on its row (or the group's edge); where even that is too
+  // short, the whole area widens in proportion.
+  const double charX = fm.averageCharWidth();
+  auto needed = [&](const res::OptionsControl& c) {
+    const int chrome = c.kind == res::OptionsControl::Kind::Label ? 4 : 24;
+    return fm.horizontalAdvance(Utf8(c.text).remove(QLatin1Char('&'))) + chrome;
+  };
+  // Room of each control in dialog units, to the next control on its row.
+  auto room = [&](const res::OptionsControl& c) {
+    int limit = 0;
+    for (const res::OptionsControl& g : t->controls)
+      if (g.kind == res::OptionsControl::Kind::GroupBox) limit = g.x + g.cx - 2;
+    for (const res::OptionsControl& d : t->controls)
+      if (&d != &c && d.kind != res::OptionsControl::Kind::GroupBox && d.x > c.x &&
+          d.y < c.y + c.cy && c.y < d.y + d.cy)
+        limit = std::min(limit, d.x - 2);
+    return std::max(limit - c.x, c.cx);
+  };
+  double widen = 1.0;
+  for (const res::OptionsControl& c : t->controls) {
+    if (c.text.empty() || c.kind == res::OptionsControl::Kind::GroupBox ||
+        c.id == res::kIdcAdvanced)
+      continue;
+    widen = std::max(widen, needed(c) / (room(c) * charX / 4));
+  }
+  const double baseX = charX * std::min(widen, 2.0);
   auto rect = [&](const res::OptionsControl& c) {
-    return QRect(c.x * baseX / 4, c.y * baseY / 8, c.cx * baseX / 4, c.cy * baseY / 8);
+    int cx = c.cx;
+    if (!c.text.empty() && c.kind != res::OptionsControl::Kind::GroupBox)
+      cx = std::clamp(int(std::ceil(needed(c) * 4 / baseX)), c.cx, room(c));
+    return QRect(int(c.x * baseX / 4), c.y * baseY / 8, int(cx * baseX / 4), c.cy * baseY / 8);
   };
   // The group box holds the other option controls, so hiding it hides the area.
   QPoint groupOrigin;
@@ -150,7 +182,7 @@ void CSaveDlg::BuildOptionsArea(int templateId) {
     w->setGeometry(r);
     w->setMinimumSize(r.size().expandedTo(w->minimumSizeHint().boundedTo(r.size())));
   }
-  options_->setMinimumSize(t->cx * baseX / 4, group_ ? group_->geometry().bottom() + 8 : 0);
+  options_->setMinimumSize(int(t->cx * baseX / 4), group_ ? group_->geometry().bottom() + 8 : 0);
 
   if (auto* grid = qobject_cast<QGridLayout*>(layout()))
     grid->addWidget(options_, grid->rowCount(), 0, 1, grid->columnCount());
