@@ -263,6 +263,7 @@ void CMainFrame::OnCommand(int id) {
     case cmd::kStyleChizh:
     case cmd::kStyleTopSecret: OnChooseSkin(id); break;
     case cmd::kHelp: OnHelp(); break;
+    case cmd::kSnapshot: GrabSnapshot(); break;
     default:
       // Capture start, settings dialogs, snapshots and playback are handled here as their
       // owners arrive; until then the command reaches the application's routing like any other.

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "capture/platform/media_platform.h"
+#include "snapshot/dib.h"
 
 namespace v4l2 {
 class CV4L2Controls;
@@ -157,6 +158,15 @@ class CMainFrame : public QMainWindow {
   int StatusBarHeight() const { return m_statusBarRect.height(); }
   QToolBar* ToolBar() const { return m_toolBar; }
 
+  // --- Snapshots (capture/snapshot_grab.cpp) ---
+  // The Snapshot command: the grabber's latest frame into the snapshot image and window.
+  // Returns a status, which nobody examines.
+  int GrabSnapshot();
+  // Opens the snapshot window for a picture of width x height, or refreshes the open one.
+  void OpenSnapshotWindow(int height, int width);
+  // The one snapshot image of the run.
+  CDib& SnapshotImage() { return m_dib; }
+
   // The main frame of the run, recorded when its start-up timer fires (nullptr before).
   static CMainFrame* TheMainFrame();
 
@@ -249,6 +259,7 @@ class CMainFrame : public QMainWindow {
   int32_t m_useCompressor = 0;
   std::shared_ptr<media::ISampleGrabber> m_sampleGrabber;
   bool m_settingsLoaded = false;
+  CDib m_dib;
   QRect m_statusBarRect;
   QRect m_toolBarRect;
   QStatusBar* m_statusBar = nullptr;

@@ -1,0 +1,31 @@
+// CSnapshotGlue: keeps the snapshot window attached to the main window's right edge.
+//
+// It watches the main window's events (an event filter, installed once per main window; a
+// re-created snapshot window only records itself again). When the main window moves and is
+// neither minimised nor maximised, the snapshot window moves to one pixel right of its right
+// edge, top-aligned, keeping its size. Minimising the main window minimises the snapshot
+// window; restoring it shows the snapshot window normally. Events always go on to the main
+// window.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QPoint>
+#include <QWidget>
+
+class CSnapshotGlue : public QObject {
+  Q_OBJECT
+public:
+  // Records `snapshot` as the window to keep attached to `mainWindow`.
+  static CSnapshotGlue* Attach(QWidget* mainWindow, QWidget* snapshot);
+  // Where the snapshot window's top-left corner goes beside `mainWindow`.
+  static QPoint DockedPosition(const QWidget& mainWindow);
+
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  explicit CSnapshotGlue(QWidget* mainWindow);
+
+  QPointer<QWidget> main_;
+  QPointer<QWidget> snapshot_;
+};
