@@ -72,9 +72,6 @@ public:
   int GetHeight() const { return height_; }
   uint16_t GetBitsPerPixel() const { return bitsPerPixel_; }
   bool HasAlpha() const { return hasAlpha_; }
-  // From now on the pixels count as opaque; their fourth bytes stay as they are (what a
-  // copy through a DIB block, which carries no alpha flag, gives).
-  void ClearAlphaFlag() { hasAlpha_ = false; }
   uint8_t** GetRowTable() const { return rowTable_.get(); }
   RgbQuad* GetPalette() const { return palette_; }
   const EncodeOptions* GetEncodeOptions() const { return encodeOptions_.get(); }

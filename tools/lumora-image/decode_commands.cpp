@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "imaging/core/global_block.h"
 #include "imaging/core/text_exception.h"
 #include "imaging/core/win_bmp.h"
 #include "imaging/decode/any_pic_decoder.h"
@@ -129,8 +130,13 @@ int RunConvert(const Arguments& args) {
     CAnyPicDecoder decoder;
     auto bmp = std::make_unique<CWinBmp>();
     decoder.DecodeFile(rest[0].c_str(), *bmp, 0);
-    // Written as the decoded picture's DIB block would be: without its alpha flag.
-    bmp->ClearAlphaFlag();
+    if (bmp->HasAlpha()) {
+      // Written as the decoded picture's DIB block would be, and a DIB block carries no
+      // alpha flag: only then is the picture copied through one.
+      CGlobalBlock dib;
+      bmp->CopyToGlobal(dib);
+      bmp->CreateFromGlobal(dib);
+    }
     const int bpp = bmp->GetBitsPerPixel();
     WriteOutput(std::move(bmp), rest[1], options, static_cast<uint8_t>(bpp == 32 ? 24 : bpp));
   });
