@@ -44,6 +44,11 @@ void CWCIContainer::SetImage(const CGlobalBlock& dibBlock, const EncodeOptions* 
   bitmap_->SetEncodeOptions(options);
 }
 
+void CWCIContainer::SetBitmap(std::unique_ptr<CWinBmp> bitmap, const EncodeOptions* options) {
+  bitmap_ = std::move(bitmap);
+  bitmap_->SetEncodeOptions(options);
+}
+
 void CWCIContainer::Export(const char* path) {
   if (!bitmap_) throw CTextException(textexception::kNoBitmapToExport, kNoBitmapText);
   if (!encoder_) encoder_ = std::make_unique<CAnyPicEncoder>();

@@ -40,6 +40,8 @@ public:
   int16_t GetFormatFilters(int side, std::string* names, std::string* patterns, int16_t maximum);
 
   void SetImage(const CGlobalBlock& dibBlock, const EncodeOptions* options);
+  // As SetImage, for a caller that already holds the bitmap (no DIB block in between).
+  void SetBitmap(std::unique_ptr<CWinBmp> bitmap, const EncodeOptions* options);
   void Export(const char* path);
 
   CWinBmp* GetBitmap() const { return bitmap_.get(); }

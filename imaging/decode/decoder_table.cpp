@@ -8,6 +8,7 @@
 #include "imaging/decode/gif_decoder.h"
 #include "imaging/decode/jpeg_decoder.h"
 #include "imaging/decode/pcx_decoder.h"
+#include "imaging/decode/pict_decoder.h"
 #include "imaging/decode/png_decoder.h"
 #include "imaging/decode/tga_decoder.h"
 #include "imaging/decode/tiff_decoder.h"
@@ -23,7 +24,7 @@ std::unique_ptr<CPicDecoder> Make(CAnyPicDecoder&) {
 using namespace picformat;
 constexpr Entry kEntries[] = {
     {kBmp, kBmpSlot, "Windows bitmap recognized.\n", Make<CBmpDecoder>},
-    {kPict, kPictSlot, "Mac PICT recognized.\n", nullptr},
+    {kPict, kPictSlot, "Mac PICT recognized.\n", Make<CPictDecoder>},
     {kTga, kTgaSlot, "TGA file recognized.\n", Make<CTGADecoder>},
     {kTiff, kTiffSlot, "TIFF file recognized.\n", Make<CTIFFDecoder>},
     {kJpeg, kJpegSlot, "JPEG file recognized.\n", Make<CJPEGDecoder>},

@@ -86,7 +86,7 @@ void CPCXDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>&, int& bppInO
   if (!layoutOk) {
     RaiseError(textexception::kFormatError, "Can't handle bits per pixel image with planes.");
   }
-  if (planes == 3 && bits != 8) {
+  if (planes == 3 && bits != 8 && bits != 1) {
     RaiseError(textexception::kInternal, "Can't handle more than 1 bit per pixel.");
   }
   const int width = xMax - xMin + 1;
@@ -108,6 +108,13 @@ void CPCXDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>&, int& bppInO
     palette[i] = RgbQuad{headerPalette[3 * i + 2], headerPalette[3 * i + 1],
                          headerPalette[3 * i], 255};
   }
+  // Many writers leave the header palette of a monochrome file black (or all one colour);
+  // read literally such a file is an empty rectangle. Two equal entries cannot be meant as
+  // the picture's two colours, so they stand for black and white.
+  if (bits == 1 && planes == 1 && std::memcmp(&palette[0], &palette[1], 3) == 0) {
+    palette[0] = RgbQuad{0, 0, 0, 255};
+    palette[1] = RgbQuad{255, 255, 255, 255};
+  }
 
   const size_t lineBytes = bytesPerLine * static_cast<size_t>(planes);
   std::vector<uint8_t> line(lineBytes);
@@ -120,7 +127,7 @@ void CPCXDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>&, int& bppInO
   for (int y = 0; y < height; ++y) {
     reader.Fill(line.data(), lineBytes);
     uint8_t* dest = rows[y];
-    if (planes == 3) {
+    if (planes == 3 && bits == 8) {
       const uint8_t* r = line.data();
       const uint8_t* g = r + bytesPerLine;
       const uint8_t* b = g + bytesPerLine;

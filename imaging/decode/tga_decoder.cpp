@@ -9,6 +9,7 @@ namespace {
 
 constexpr const char* kEndOfFile = "End of file reached while decoding.\n";
 constexpr uint8_t kTopDownBit = 0x20;
+constexpr uint8_t kAttributeBits = 0x0F;  // alpha bits per pixel, as the descriptor declares
 
 struct Header {
   uint8_t idLength, colourMapType, imageType;
@@ -120,6 +121,10 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
       h.pixelBits != 32) {
     RaiseError(textexception::kFormatError, "TGA: pixel depth not supported.");
   }
+  // Without declared attribute bits, bit 15 of a 16-bit value is padding, not alpha: such
+  // values read as 15-bit colours and the picture is opaque.
+  const bool noAlphaBits = (h.descriptor & kAttributeBits) == 0;
+  const int pixelBits = h.pixelBits == 16 && noAlphaBits ? 15 : h.pixelBits;
   ChooseTargetDepth(h.pixelBits, bppInOut);
   if (bppInOut != 32 && !(bppInOut == 8 && h.pixelBits == 8)) {
     RaiseError(textexception::kUnsupported, "TGA: destination depth not supported.");
@@ -130,7 +135,7 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
   paletteOut = std::make_unique<RgbQuad[]>(kPaletteEntries);
   for (int i = 0; i < kPaletteEntries; ++i) paletteOut[i].reserved = 255;
   if (h.colourMapType != 0 && h.mapLength > 0) {
-    const int entryBits = h.entryBits;
+    const int entryBits = h.entryBits == 16 && noAlphaBits ? 15 : h.entryBits;
     if (entryBits != 8 && entryBits != 15 && entryBits != 16 && entryBits != 24 &&
         entryBits != 32) {
       RaiseError(textexception::kFormatError, "TGA: colour map entry size not supported.");
@@ -152,7 +157,7 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
     }
   }
 
-  const bool hasAlpha = h.pixelBits == 16 || h.pixelBits == 32;
+  const bool hasAlpha = pixelBits == 16 || pixelBits == 32;
   CreateOrReuseBitmap(bmp, h.width, h.height, destBpp, hasAlpha, "TGA");
   if (destBpp == 8) {
     if (baseType == 3) {
@@ -162,7 +167,7 @@ void CTGADecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut, 
     }
   }
 
-  const PixelWriter writer{h.pixelBits, destBpp, paletteOut.get()};
+  const PixelWriter writer{pixelBits, destBpp, paletteOut.get()};
   const size_t valueBytes = writer.valueBytes();
   const size_t destBytes = destBpp / 8;
   const size_t width = h.width;

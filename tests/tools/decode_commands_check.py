@@ -81,6 +81,21 @@ with tempfile.TemporaryDirectory() as tmp:
                 check(got == Image.open(path).convert("RGB").tobytes(),
                       f"convert {name} -> {target}: pixels differ")
 
+    # PICT, written by ImageMagick (Pillow does not write it): true colour and palette.
+    rgb = os.path.join(tmp, "rgb.ppm")
+    base.convert("RGB").save(rgb)
+    for name, kind, bpp in (("rgb.pct", "TrueColor", 32), ("p.pct", "Palette", 8)):
+        path = os.path.join(tmp, name)
+        subprocess.run(["/usr/bin/convert", rgb, "-type", kind, path], check=True)
+        r = run("info", path)
+        check(r.stdout == f"PICT 23x11 {bpp}bpp alpha=0\n", f"info {name}: {r.stdout!r}")
+        pam = os.path.join(tmp, name + ".pam")
+        r = run("decode", path, pam, "--depth", "32")
+        check(r.returncode == 0, f"decode {name}: {r.stderr}")
+        size, pixels = read_pam(pam)
+        want = Image.open(rgb).convert("RGBA").tobytes()
+        check(size == (23, 11) and pixels == want, f"decode {name}: pixels differ")
+
     # Failures: code and text on standard error, status 1; bad usage, status 2.
     junk = os.path.join(tmp, "junk.bin")
     open(junk, "wb").write(b"\x01\x02\x03\x04" * 10)

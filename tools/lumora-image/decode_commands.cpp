@@ -1,8 +1,11 @@
 #include "tools/lumora-image/decode_commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "imaging/core/global_block.h"
 #include "imaging/core/text_exception.h"
@@ -31,38 +34,47 @@ bool IsOption(const std::string& s) { return s.rfind("--", 0) == 0; }
 
 }  // namespace
 
-std::string EncodePam(const CBmp& bmp) {
+bool WritePam(const CBmp& bmp, std::FILE* out) {
   const int width = bmp.GetWidth();
   const int height = bmp.GetHeight();
-  char header[160];
-  std::snprintf(header, sizeof header,
-                "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", width,
-                height);
-  std::string out(header);
-  const size_t start = out.size();
-  out.resize(start + size_t(width) * size_t(height) * 4);
-  uint8_t* p = reinterpret_cast<uint8_t*>(out.data()) + start;
+  if (std::fprintf(out, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                   width, height) < 0)
+    return false;
+  // Rows go out in blocks of about 1 MiB: the picture is never held twice in memory.
+  const size_t rowBytes = size_t(width) * 4;
+  const size_t blockRows = std::max<size_t>(1, (size_t(1) << 20) / std::max<size_t>(rowBytes, 1));
+  std::vector<uint8_t> block(blockRows * rowBytes);
   const bool alpha = bmp.HasAlpha();
   const RgbQuad* palette = bmp.GetPalette();
   const int bpp = bmp.GetBitsPerPixel();
+  size_t filled = 0;
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = bmp.GetRowTable()[y];
-    for (int x = 0; x < width; ++x, p += 4) {
-      RgbQuad c;
-      if (bpp == 32) {
-        std::memcpy(&c, row + 4 * x, 4);
-      } else if (bpp == 8) {
-        c = palette[row[x]];
-      } else {  // 1 bit, leftmost pixel in the top bit
-        c = palette[(row[x >> 3] >> (7 - (x & 7))) & 1];
+    uint8_t* p = block.data() + filled * rowBytes;
+    if (bpp == 32) {
+      for (int x = 0; x < width; ++x, p += 4, row += 4) {
+        p[0] = row[2];
+        p[1] = row[1];
+        p[2] = row[0];
+        p[3] = alpha ? row[3] : 255;
       }
-      p[0] = c.red;
-      p[1] = c.green;
-      p[2] = c.blue;
-      p[3] = alpha ? c.reserved : 255;
+    } else {
+      for (int x = 0; x < width; ++x, p += 4) {
+        // 8 bits: an index; 1 bit: leftmost pixel in the top bit.
+        const RgbQuad c =
+            palette[bpp == 8 ? row[x] : (row[x >> 3] >> (7 - (x & 7))) & 1];
+        p[0] = c.red;
+        p[1] = c.green;
+        p[2] = c.blue;
+        p[3] = alpha ? c.reserved : 255;
+      }
+    }
+    if (++filled == blockRows || y == height - 1) {
+      if (std::fwrite(block.data(), rowBytes, filled, out) != filled) return false;
+      filled = 0;
     }
   }
-  return out;
+  return true;
 }
 
 int RunInfo(const Arguments& args) {
@@ -94,9 +106,8 @@ int RunDecode(const Arguments& args) {
     CAnyPicDecoder decoder;
     CWinBmp bmp;
     decoder.DecodeFile(paths[0].c_str(), bmp, depth);
-    const std::string pam = EncodePam(bmp);
     std::FILE* f = std::fopen(paths[1].c_str(), "wb");
-    const bool written = f != nullptr && std::fwrite(pam.data(), 1, pam.size(), f) == pam.size();
+    const bool written = f != nullptr && WritePam(bmp, f);
     const bool closed = f != nullptr && std::fclose(f) == 0;
     if (!written || !closed) {
       std::remove(paths[1].c_str());  // no half-written picture left behind
@@ -117,11 +128,16 @@ int RunConvert(const Arguments& args) {
   if (rest.size() != 2 || IsOption(rest[0]) || IsOption(rest[1])) return PrintUsage();
   return Guarded([&] {
     CAnyPicDecoder decoder;
-    CWinBmp bmp;
-    decoder.DecodeFile(rest[0].c_str(), bmp, 0);
-    CGlobalBlock dib;
-    bmp.CopyToGlobal(dib);
-    const int bpp = bmp.GetBitsPerPixel();
-    WriteOutput(dib, rest[1], options, static_cast<uint8_t>(bpp == 32 ? 24 : bpp));
+    auto bmp = std::make_unique<CWinBmp>();
+    decoder.DecodeFile(rest[0].c_str(), *bmp, 0);
+    if (bmp->HasAlpha()) {
+      // Written as the decoded picture's DIB block would be, and a DIB block carries no
+      // alpha flag: only then is the picture copied through one.
+      CGlobalBlock dib;
+      bmp->CopyToGlobal(dib);
+      bmp->CreateFromGlobal(dib);
+    }
+    const int bpp = bmp->GetBitsPerPixel();
+    WriteOutput(std::move(bmp), rest[1], options, static_cast<uint8_t>(bpp == 32 ? 24 : bpp));
   });
 }

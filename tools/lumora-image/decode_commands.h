@@ -8,6 +8,7 @@
 // Failures: "lumora-image: error CODE: TEXT" on standard error, exit status 1.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "tools/lumora-image/commands.h"
@@ -22,5 +23,6 @@ inline constexpr char kInfoUsage[] = "info IN";
 inline constexpr char kDecodeUsage[] = "decode IN OUT.pam [--depth 0|8|32]";
 inline constexpr char kConvertUsage[] = "convert IN OUT [the options of encode]";
 
-// The PAM file `decode` writes, as bytes.
-std::string EncodePam(const CBmp& bmp);
+// Writes the PAM file `decode` writes to `out`, a block of rows at a time; false when a
+// write fails.
+bool WritePam(const CBmp& bmp, std::FILE* out);

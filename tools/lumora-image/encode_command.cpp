@@ -2,6 +2,7 @@
 // the same record and the same path as the snapshot window's Save.
 #include <cstdio>
 
+#include <memory>
 #include <new>
 
 #include "imaging/core/text_exception.h"
@@ -20,8 +21,9 @@ int RunEncode(const Arguments& args) {
   if (rest.size() != 2 || rest[0].rfind("--", 0) == 0 || rest[1].rfind("--", 0) == 0)
     return PrintUsage();
   try {
-    const CGlobalBlock dib = ReadNetpbm(rest[0]);
-    WriteOutput(dib, rest[1], options);
+    auto bmp = std::make_unique<CWinBmp>();
+    ReadNetpbm(rest[0], *bmp);
+    WriteOutput(std::move(bmp), rest[1], options);
   } catch (const CTextException& failure) {
     ReportError(failure.GetErrorCode(), failure.GetErrorText());
     return 1;

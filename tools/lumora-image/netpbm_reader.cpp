@@ -1,10 +1,13 @@
 #include "tools/lumora-image/netpbm_reader.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <vector>
+#include <span>
 
 #include "imaging/core/dib.h"
 #include "imaging/core/text_exception.h"
@@ -18,7 +21,7 @@ constexpr int kMaxSide = 65535;
 // A cursor over the header: tokens separated by white space, '#' comments to line end.
 class HeaderReader {
 public:
-  HeaderReader(const std::vector<uint8_t>& data, size_t position) : data_(data), pos_(position) {}
+  HeaderReader(std::span<const uint8_t> data, size_t position) : data_(data), pos_(position) {}
 
   std::string Token() {
     SkipSpaceAndComments();
@@ -66,7 +69,7 @@ private:
     }
   }
 
-  const std::vector<uint8_t>& data_;
+  std::span<const uint8_t> data_;
   size_t pos_;
 };
 
@@ -77,7 +80,7 @@ struct Picture {
   size_t dataOffset = 0;
 };
 
-Picture ReadHeader(const std::vector<uint8_t>& data) {
+Picture ReadHeader(std::span<const uint8_t> data) {
   if (data.size() < 2 || data[0] != 'P' || (data[1] != '5' && data[1] != '6' && data[1] != '7'))
     Fail(textexception::kWrongSignature, "Not a netpbm picture (P5, P6 or P7).");
   HeaderReader header(data, 2);
@@ -117,14 +120,57 @@ Picture ReadHeader(const std::vector<uint8_t>& data) {
   return picture;
 }
 
+// The whole file, mapped read-only for one sequential pass.
+class MappedFile {
+public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Fail(textexception::kFileNotFound, "Cannot open " + path + ".");
+    struct stat st {};
+    const bool sized = ::fstat(fd, &st) == 0;
+    size_ = sized && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    void* view = size_ > 0 ? ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0)
+                           : MAP_FAILED;
+    ::close(fd);
+    if (!sized) Fail(textexception::kFileNotFound, "Cannot open " + path + ".");
+    if (size_ == 0) Fail(textexception::kEmptyFile, "File is empty.");
+    if (view == MAP_FAILED) Fail(textexception::kFileNotFound, "Cannot open " + path + ".");
+    data_ = static_cast<const uint8_t*>(view);
+    ::madvise(view, size_, MADV_SEQUENTIAL);
+  }
+  ~MappedFile() { ::munmap(const_cast<uint8_t*>(data_), size_); }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  std::span<const uint8_t> Bytes() const { return {data_, size_}; }
+
+private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// One netpbm row (RGB or RGB + alpha) as blue, green, red, 0.
+void RowToBgr0(const uint8_t* in, int width, int channels, uint8_t* out) {
+  if (channels == 3) {
+    for (int x = 0; x < width; ++x, in += 3, out += 4) {
+      uint32_t v = uint32_t(in[2]) | uint32_t(in[1]) << 8 | uint32_t(in[0]) << 16;
+      std::memcpy(out, &v, 4);
+    }
+    return;
+  }
+  for (int x = 0; x < width; ++x, in += channels, out += 4) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+    out[3] = 0;
+  }
+}
+
 }  // namespace
 
-CGlobalBlock ReadNetpbm(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) Fail(textexception::kFileNotFound, "Cannot open " + path + ".");
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (data.empty()) Fail(textexception::kEmptyFile, "File is empty.");
-
+void ReadNetpbm(const std::string& path, CWinBmp& bmp) {
+  const MappedFile file(path);
+  const std::span<const uint8_t> data = file.Bytes();
   const Picture picture = ReadHeader(data);
   const uint64_t pixelBytes =
       static_cast<uint64_t>(picture.width) * picture.height * picture.channels;
@@ -132,38 +178,23 @@ CGlobalBlock ReadNetpbm(const std::string& path) {
     Fail(textexception::kEndOfData, "End of file reached while reading pixels.");
 
   const bool grey = picture.channels == 1;
-  const unsigned bpp = grey ? 8 : 24;
-  const uint64_t stride = dib::RowStride(picture.width, bpp);
-  const size_t paletteBytes = grey ? 256 * sizeof(RgbQuad) : 0;
-  CGlobalBlock block(sizeof(BitmapInfoHeader) + paletteBytes + stride * picture.height);
-
-  BitmapInfoHeader header;
-  header.width = picture.width;
-  header.height = picture.height;
-  header.bitCount = static_cast<uint16_t>(bpp);
-  header.sizeImage = static_cast<uint32_t>(stride * picture.height);
-  std::memcpy(block.Data(), &header, sizeof header);
+  bmp.Create(picture.width, picture.height, grey ? 8 : 32, false);
   if (grey) {
-    auto* palette = reinterpret_cast<RgbQuad*>(block.Data() + sizeof header);
-    for (int i = 0; i < 256; ++i)
-      palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0};
+    RgbQuad palette[256];
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<uint8_t>(i);
+      palette[i] = {v, v, v, 0};
+    }
+    bmp.SetPalette(palette);
   }
-  uint8_t* rows = block.Data() + sizeof header + paletteBytes;
-  const uint8_t* source = data.data() + picture.dataOffset;
+  const uint8_t* in = data.data() + picture.dataOffset;
   const size_t sourceRow = static_cast<size_t>(picture.width) * picture.channels;
-  for (int y = 0; y < picture.height; ++y) {
-    // Netpbm rows run top-down, DIB rows bottom-up; colours turn from RGB to BGR.
-    const uint8_t* in = source + sourceRow * y;
-    uint8_t* out = rows + stride * (picture.height - 1 - y);
+  uint8_t** rows = bmp.GetRowTable();
+  for (int y = 0; y < picture.height; ++y, in += sourceRow) {
     if (grey) {
-      std::memcpy(out, in, sourceRow);
-      continue;
-    }
-    for (int x = 0; x < picture.width; ++x, in += picture.channels, out += 3) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
+      std::memcpy(rows[y], in, sourceRow);
+    } else {
+      RowToBgr0(in, picture.width, picture.channels, rows[y]);
     }
   }
-  return block;
 }

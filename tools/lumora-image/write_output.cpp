@@ -73,11 +73,11 @@ EncodeOptions BuildEncodeOptions(const OutputOptions& options, const std::string
   return record;
 }
 
-void WriteOutput(const CGlobalBlock& dib, const std::string& outPath, const OutputOptions& options,
-                 uint8_t sourceDepth) {
+void WriteOutput(std::unique_ptr<CWinBmp> bitmap, const std::string& outPath,
+                 const OutputOptions& options, uint8_t sourceDepth) {
   const EncodeOptions record = BuildEncodeOptions(options, outPath, sourceDepth);
   CWCIContainer container;
-  container.SetImage(dib, &record);
+  container.SetBitmap(std::move(bitmap), &record);
   container.Export(outPath.c_str());
 }
 

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "imaging/core/encode_options.h"
-#include "imaging/core/global_block.h"
+#include <memory>
+
+#include "imaging/core/win_bmp.h"
 
 struct OutputOptions {
   int depth = 24;
@@ -34,9 +36,10 @@ bool ParseOutputOptions(const std::vector<std::string>& args, OutputOptions& opt
 EncodeOptions BuildEncodeOptions(const OutputOptions& options, const std::string& outPath,
                                  uint8_t sourceDepth = 24);
 
-// Writes the DIB block to `outPath` through CWCIContainer. Raises CTextException.
-void WriteOutput(const CGlobalBlock& dib, const std::string& outPath, const OutputOptions& options,
-                 uint8_t sourceDepth = 24);
+// Writes the bitmap to `outPath` through CWCIContainer, as a snapshot's DIB block of
+// `sourceDepth` bits would be written. Raises CTextException.
+void WriteOutput(std::unique_ptr<CWinBmp> bitmap, const std::string& outPath,
+                 const OutputOptions& options, uint8_t sourceDepth = 24);
 
 // Prints "lumora-image: error CODE: TEXT" (TEXT without its final line feed).
 void ReportError(int code, const char* text);

@@ -48,6 +48,26 @@ TEST(PcxDecoder, FourPlanesMakeSixteenColourIndices) {
   EXPECT_EQ(Argb(bmp, 1, 0), HeaderEntry(8));
 }
 
+TEST(PcxDecoder, ThreePlanesAtOneBitMakeEightColourIndices) {
+  // Pixel 0: planes 0 and 1 -> index 3; pixel 1: plane 2 -> index 4.
+  Bytes b = Pcx(1, 3, 2, 1, 1);
+  b.u8({0x80, 0x80, 0x40});
+  CWinBmp bmp;
+  Decode(b.v, bmp, 0);
+  EXPECT_EQ(Argb(bmp, 0, 0), HeaderEntry(3));
+  EXPECT_EQ(Argb(bmp, 1, 0), HeaderEntry(4));
+}
+
+TEST(PcxDecoder, EqualMonochromeEntriesMeanBlackAndWhite) {
+  Bytes b = Pcx(1, 1, 2, 1, 1);
+  for (int i = 16; i < 22; ++i) b.v[i] = 0x55;  // entries 0 and 1 the same grey
+  b.u8({0x40});
+  CWinBmp bmp;
+  Decode(b.v, bmp, 0);
+  EXPECT_EQ(Argb(bmp, 0, 0), 0xFF000000u);
+  EXPECT_EQ(Argb(bmp, 1, 0), 0xFFFFFFFFu);
+}
+
 TEST(PcxDecoder, TwoAndFourBitsUnpackHighBitsFirst) {
   Bytes two = Pcx(2, 1, 4, 1, 2);
   two.u8({0x1B, 0});  // 00 01 10 11

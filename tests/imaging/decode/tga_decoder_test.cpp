@@ -55,7 +55,7 @@ TEST(TgaDecoder, OriginBitChoosesRowOrder) {
 }
 
 TEST(TgaDecoder, SixteenBitAlphaAndFiveBitScaling) {
-  Bytes b = Tga(Rgb(3, 1, 2, 16, 0x20));
+  Bytes b = Tga(Rgb(3, 1, 2, 16, 0x21));  // one attribute bit declared
   b.le16(0x8000).le16(0x7FFF).le16(0x7C00);
   CWinBmp bmp;
   Decode(b.v, bmp, 0);
@@ -69,6 +69,23 @@ TEST(TgaDecoder, SixteenBitAlphaAndFiveBitScaling) {
   Decode(fifteen.v, opaque, 0);
   EXPECT_FALSE(opaque.HasAlpha());
   EXPECT_EQ(Argb(opaque, 0, 0), 0xFF0000F8u);
+}
+
+TEST(TgaDecoder, SixteenBitsWithoutAttributeBitsAreOpaque) {
+  // Descriptor 0x20: no alpha bits declared, so bit 15 is padding whichever way it is set.
+  Bytes b = Tga(Rgb(2, 1, 2, 16, 0x20));
+  b.le16(0x8000).le16(0x7C1F);
+  CWinBmp bmp;
+  Decode(b.v, bmp, 0);
+  EXPECT_FALSE(bmp.HasAlpha());
+  EXPECT_EQ(Argb(bmp, 0, 0), 0xFF000000u);
+  EXPECT_EQ(Argb(bmp, 1, 0), 0xFFF800F8u);
+  // The same through a run packet.
+  Bytes rle = Tga(Rgb(3, 1, 10, 16, 0x20));
+  rle.u8({0x82}).le16(0x83E0);
+  CWinBmp run;
+  Decode(rle.v, run, 0);
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(Argb(run, x, 0), 0xFF00F800u) << x;
 }
 
 TEST(TgaDecoder, ColourMapStartsAtFirstEntry) {
