@@ -102,7 +102,8 @@ with tempfile.TemporaryDirectory() as tmp:
     open(wmf, "wb").write(b"\xd7\xcd\xc6\x9a" + bytes(60))
     r = run("info", wmf)
     check(r.returncode == 1 and r.stderr ==
-          "lumora-image: error 6: Decoder error: Library not compiled for this file type.\n",
+          "lumora-image: error 6: Decoder error: "
+          "Windows Metafile functions failed to load this image.\n",
           f"wmf: {r.stderr!r}")
     for args in (["info"], ["decode", "a"], ["decode", "a", "b", "--depth", "16"]):
         check(run(*args).returncode == 2, f"usage {args}")
