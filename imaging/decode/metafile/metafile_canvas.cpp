@@ -11,6 +11,8 @@ namespace {
 // ask for millions.
 constexpr size_t kMaxSaveDepth = 1024;
 constexpr int kMaxSaveLevels = 1 << 20;
+// Font sizes in device pixels.
+constexpr double kLargestCachedGlyph = 256;
 
 double Red(ColorRef c) { return (c & 0xFF) / 255.0; }
 double Green(ColorRef c) { return ((c >> 8) & 0xFF) / 255.0; }
@@ -616,12 +618,19 @@ void CMetafileCanvas::TextOut(Point p, const std::u32string& text, std::span<con
     cairo_fill(cr_);
   }
   SetSourceColour(dc_.textColour);
+  // Large glyphs are filled as outlines: a glyph cache would hold a bitmap of each.
+  const bool outline = em > kLargestCachedGlyph;
   double at = ox;
   for (size_t i = 0; i < glyphs.size(); ++i) {
     cairo_move_to(cr_, at, baseline);
-    cairo_show_text(cr_, glyphs[i].c_str());
+    if (outline) {
+      cairo_text_path(cr_, glyphs[i].c_str());
+    } else {
+      cairo_show_text(cr_, glyphs[i].c_str());
+    }
     at += advance[i];
   }
+  if (outline) cairo_fill(cr_);
   double thickness = std::max(1.0, em / 14);
   if (f.underline) {
     cairo_rectangle(cr_, ox, baseline + fe.descent / 3, total, thickness);

@@ -94,9 +94,9 @@ Font ReadFont(ByteCursor& c) {
   f.strikeOut = c.U8() != 0;
   c.Skip(5);  // character set, precisions, quality, pitch and family
   for (int i = 0; i < 32 && c.Left() > 0; ++i) {
-    char ch = static_cast<char>(c.U8());
+    const uint8_t ch = c.U8();
     if (ch == 0) break;
-    f.face += ch;
+    f.face += ch < 0x80 ? static_cast<char>(ch) : '?';  // font names reach Cairo as UTF-8
   }
   return f;
 }

@@ -260,6 +260,23 @@ TEST(WmfDecoder, TextIsDrawnInTheTextColourAndOpaqueBackground) {
   EXPECT_GT(100 * 100 - CountOther(opaque, 0, 0, 100, 100, kGreen), 100);
 }
 
+TEST(WmfDecoder, FontsOfAnySizeAndNameDraw) {
+  // A face name that is not UTF-8, and a glyph larger than any glyph cache should hold.
+  for (int height : {30, 600}) {
+    Wmf w;
+    decodetest::Bytes font;
+    font.le16(static_cast<uint16_t>(-height)).le16(0).le16(0).le16(0).le16(400);
+    font.u8({0, 0, 0, 0, 0, 0, 0, 0, 0xC3, 0xFF, 0xE9, 0});
+    font.fill(50 - font.v.size(), 0);
+    w.Raw(0x02FB, font.v).Select(0).Rec(0x0209, {int(kRefRed), 0}).Rec(0x0102, {1});
+    w.Raw(0x0521, {1, 0, 'W', 0, 0, 0, 0, 0});
+    CWinBmp bmp;
+    DecodeAs("f.wmf", w.File(true, 0, 0, 700, 700, 96), bmp);
+    const int red = 700 * 700 - CountOther(bmp, 0, 0, 700, 700, kRed);
+    EXPECT_GT(red, height * height / 20) << height;
+  }
+}
+
 TEST(WmfDecoder, UnknownAndDamagedRecordsAreSkipped) {
   Wmf w = RedNoPen();
   w.Rec(0x0999, {1, 2, 3}).Rec(0x0324, {7, 0, 0}).Rec(0x0538, {900, 1});  // short counts
