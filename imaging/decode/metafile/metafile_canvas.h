@@ -10,6 +10,8 @@
 // Shapes are drawn without anti-aliasing, as a GDI device would; text is smoothed. Every
 // argument may come from a damaged file: non-finite or singular transforms are refused,
 // sizes are clamped, and nothing here can fail other than by drawing nothing.
+//
+// Text output lives in metafile_text.cpp, path brackets in metafile_paths.cpp.
 #pragma once
 
 #include <cairo.h>

@@ -372,6 +372,21 @@ TEST(EmfDecoder, StretchDiBitsAndWideText) {
   EXPECT_GT(100 * 50 - CountOther(bmp, 0, 50, 100, 100, kRed), 20);
 }
 
+TEST(EmfDecoder, TextWithALoneSurrogateDoesNotStopTheDrawing) {
+  decodetest::Bytes t;
+  for (int i = 0; i < 4; ++i) t.le32(0);
+  t.le32(1).le32(0).le32(0);
+  t.le32(5).le32(5).le32(2).le32(76).le32(0);
+  for (int i = 0; i < 4; ++i) t.le32(0);
+  t.le32(0).le16(0xD800).le16('H');
+  Emf e;
+  e.Raw(84, t.v).Brush(1, 0, kRefBlue).Select(1).Rectangle(50, 50, 90, 90);
+  CWinBmp bmp;
+  DecodeAs("t.emf", EmfFile(e), bmp);
+  EXPECT_EQ(Argb(bmp, 70, 70), kBlue);
+  EXPECT_NE(CountOther(bmp, 0, 0, 50, 50, kWhite), 0);
+}
+
 TEST(EmfDecoder, SixteenPaletteEntriesGiveAnEightBitPicture) {
   Emf e;
   for (uint32_t i = 0; i < 16; ++i) e.palette.push_back(i * 0x0F0F0F);  // greys, no white
