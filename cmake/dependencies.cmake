@@ -4,6 +4,8 @@ find_package(JPEG REQUIRED)
 find_package(PNG REQUIRED)
 find_package(TIFF REQUIRED)
 find_package(ZLIB REQUIRED)
+# Rasteriser of the metafile player.
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 
 find_package(Qt6 QUIET COMPONENTS Widgets)
 pkg_check_modules(GST IMPORTED_TARGET

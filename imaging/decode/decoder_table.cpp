@@ -7,6 +7,7 @@
 #include "imaging/decode/bmp_decoder.h"
 #include "imaging/decode/gif_decoder.h"
 #include "imaging/decode/jpeg_decoder.h"
+#include "imaging/decode/metafile/wemf_decoder.h"
 #include "imaging/decode/pcx_decoder.h"
 #include "imaging/decode/pict_decoder.h"
 #include "imaging/decode/png_decoder.h"
@@ -32,8 +33,8 @@ constexpr Entry kEntries[] = {
     {kPcx, kPcxSlot, "PCX file recognized.\n", Make<CPCXDecoder>},
     {kGif, kGifSlot, "GIF file recognized.\n", Make<CGifDecoder>},
     {kEpsTiff, kTiffSlot, "TIFF preview in EPS file recognized.\n", Make<CTIFFDecoder>},
-    {kWmf, kMetafileSlot, "WMF file recognized.\n", nullptr},
-    {kEmf, kMetafileSlot, "EMF file recognized.\n", nullptr},
+    {kWmf, kMetafileSlot, "WMF file recognized.\n", Make<CWEMFDecoder>},
+    {kEmf, kMetafileSlot, "EMF file recognized.\n", Make<CWEMFDecoder>},
 };
 
 }  // namespace

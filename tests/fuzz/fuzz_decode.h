@@ -15,14 +15,15 @@ namespace fuzzdecode {
 
 inline constexpr uint64_t kMaxPixels = uint64_t{1} << 14;
 
+// `name` is the source name (decoders that look at it: metafiles).
 template <class Decoder>
-int Run(const uint8_t* data, size_t size) {
+int Run(const uint8_t* data, size_t size, const char* name = "fuzz.input") {
   static const int kDepths[] = {0, 8, 32};
   const int wanted = size > 0 ? kDepths[data[size - 1] % 3] : 0;
   Decoder decoder;
   decoder.SetMaxPixels(kMaxPixels);
   CWinBmp bmp;
-  CMemSource source("fuzz.input", std::span<const uint8_t>(data, size));
+  CMemSource source(name, std::span<const uint8_t>(data, size));
   try {
     decoder.DecodeSource(source, bmp, wanted);
   } catch (const CTextException&) {

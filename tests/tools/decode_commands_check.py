@@ -9,6 +9,9 @@ import tempfile
 
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import metafile_drawings  # noqa: E402
+
 tool = sys.argv[1]
 failures = []
 
@@ -95,6 +98,20 @@ with tempfile.TemporaryDirectory() as tmp:
         size, pixels = read_pam(pam)
         want = Image.open(rgb).convert("RGBA").tobytes()
         check(size == (23, 11) and pixels == want, f"decode {name}: pixels differ")
+    # Metafiles (no independent reader here): size, depth and colours the drawing fixes.
+    for path in metafile_drawings.write_all(os.path.join(tmp, "metafiles")):
+        if not path.endswith(os.sep + "shapes.wmf") and not path.endswith(os.sep + "shapes.emf"):
+            continue
+        kind = path[-3:].upper()
+        r = run("info", path)
+        check(r.returncode == 0 and r.stdout == f"{kind} 384x288 32bpp alpha=0\n",
+              f"info {path}: {r.stdout!r} {r.stderr!r}")
+        pam = path + ".pam"
+        r = run("decode", path, pam)
+        size, pixels = read_pam(pam)
+        at = lambda x, y: tuple(pixels[4 * (y * size[0] + x):4 * (y * size[0] + x) + 4])
+        check(size == (384, 288) and at(80, 60) == (40, 90, 220, 255) and
+              at(5, 5) == (255, 255, 255, 255), f"decode {path}: {size} {at(80, 60)}")
 
     # Failures: code and text on standard error, status 1; bad usage, status 2.
     junk = os.path.join(tmp, "junk.bin")
@@ -117,7 +134,8 @@ with tempfile.TemporaryDirectory() as tmp:
     open(wmf, "wb").write(b"\xd7\xcd\xc6\x9a" + bytes(60))
     r = run("info", wmf)
     check(r.returncode == 1 and r.stderr ==
-          "lumora-image: error 6: Decoder error: Library not compiled for this file type.\n",
+          "lumora-image: error 6: Decoder error: "
+          "Windows Metafile functions failed to load this image.\n",
           f"wmf: {r.stderr!r}")
     for args in (["info"], ["decode", "a"], ["decode", "a", "b", "--depth", "16"]):
         check(run(*args).returncode == 2, f"usage {args}")

@@ -112,7 +112,7 @@ TEST(AnyPicDecoder, FilterListStopsAtMaximum) {
   EXPECT_STREQ(patterns[4], "*.tif;*.eps");
 }
 
-TEST(AnyPicDecoder, UnknownAndMissingDecodersRaiseFramedErrors) {
+TEST(AnyPicDecoder, UnknownTypesAndUnreadableMetafilesRaiseFramedErrors) {
   std::string text;
   EXPECT_EQ(decodetest::DecodeError({1, 2, 3, 4}, 0, &text), textexception::kUnknownFileType);
   EXPECT_EQ(text, "Decoder error: Unknown file type.\n");
@@ -123,10 +123,11 @@ TEST(AnyPicDecoder, UnknownAndMissingDecodersRaiseFramedErrors) {
   CMemSource source("drawing.wmf", wmf);
   try {
     decoder.DecodeSource(source, bmp, 0);
-    FAIL() << "metafiles have no decoder";
+    FAIL() << "zeros are no metafile";
   } catch (const CTextException& e) {
     EXPECT_EQ(e.GetErrorCode(), textexception::kUnsupported);
-    EXPECT_STREQ(e.GetErrorText(), "Decoder error: Library not compiled for this file type.\n");
+    EXPECT_STREQ(e.GetErrorText(),
+                 "Decoder error: Windows Metafile functions failed to load this image.\n");
   }
   EXPECT_EQ(decoder.GetFileType(), picformat::kWmf);
 }
