@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -110,8 +111,11 @@ TEST(StartupTest, NewDocumentLeavesTheCaptureStateAlone) {
 TEST(StartupTest, UnreadableDocumentOnTheCommandLineEndsStartUp) {
   Startup s("C", {"/nonexistent/lumora/file.doc"});
   EXPECT_FALSE(s.app->InitInstance());
-  // The frame was made for the document, but no window is shown.
-  EXPECT_TRUE(!s.app->MainFrame() || !s.app->MainFrame()->isVisible());
+  // The frame made for the document is deleted, not merely hidden or forgotten.
+  EXPECT_EQ(s.app->MainFrame(), nullptr);
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    EXPECT_EQ(qobject_cast<CMainFrame*>(w), nullptr) << "main frame left behind";
+  }
 }
 
 TEST(StartupTest, ExitClosesTheWindowAndEndsTheLoop) {

@@ -1,11 +1,14 @@
 // Shared body of the decoder fuzz targets: one input is one file. The last byte also picks
 // the wanted depth (0, 8 or 32), so every depth path is reached. Pictures are capped at
 // 2^14 pixels so the fuzzer hunts for bugs, not for big allocations. Only CTextException
-// may leave a decoder; anything else (or a sanitizer report) is a finding.
+// may leave a decoder; anything else (or a sanitizer report) is a finding, and so is a decode
+// that returns normally with no picture in the bitmap.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
 
 #include "imaging/core/win_bmp.h"
@@ -14,6 +17,13 @@
 namespace fuzzdecode {
 
 inline constexpr uint64_t kMaxPixels = uint64_t{1} << 14;
+
+// How many decodes returned normally since the last reset; the replay program reads it to
+// tell whether a seed that is a valid file still decodes.
+inline int& SuccessfulDecodes() {
+  static int count = 0;
+  return count;
+}
 
 // `name` is the source name (decoders that look at it: metafiles).
 template <class Decoder>
@@ -27,7 +37,14 @@ int Run(const uint8_t* data, size_t size, const char* name = "fuzz.input") {
   try {
     decoder.DecodeSource(source, bmp, wanted);
   } catch (const CTextException&) {
+    return 0;
   }
+  if (bmp.GetWidth() <= 0 || bmp.GetHeight() <= 0 || bmp.GetRowTable() == nullptr) {
+    std::fprintf(stderr, "decode reported success but left the bitmap empty (%dx%d)\n",
+                 bmp.GetWidth(), bmp.GetHeight());
+    std::abort();
+  }
+  ++SuccessfulDecodes();
   return 0;
 }
 

@@ -156,6 +156,17 @@ TEST(WCIContainer, GreyFollowsTheLuminanceWeights) {
   EXPECT_EQ(bmp.GetPalette()[200].red, 200) << "grey palette";
 }
 
+TEST(WCIContainer, GreyExportOfABitmapWithoutPixelsRaises23AndWritesNothing) {
+  TempDir dir;
+  EncodeOptions options;
+  options.flags |= EncodeOptions::kFlagGray;
+  CWCIContainer container;
+  container.SetImage(MakeDib(5, 3, 24), &options);
+  container.GetBitmap()->Clear();  // as a failed step before leaves it
+  ExpectCode(23, "Bmp error when convert!", [&] { container.Export((dir / "grey.bmp").c_str()); });
+  EXPECT_FALSE(std::filesystem::exists(dir / "grey.bmp"));
+}
+
 TEST(WCIContainer, ExportWithoutRecordKeepsTheDepth) {
   TempDir dir;
   CWCIContainer container;

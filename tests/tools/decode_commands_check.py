@@ -45,18 +45,35 @@ def picture(w, h):
     return im
 
 
+def mean_error(a, b):
+    """Mean absolute difference per colour channel of two RGBA byte strings."""
+    diffs = [abs(a[i + c] - b[i + c]) for i in range(0, len(a), 4) for c in range(3)]
+    return sum(diffs) / len(diffs)
+
+
 with tempfile.TemporaryDirectory() as tmp:
     base = picture(23, 11)
+    palette = base.convert("RGB").convert("P", palette=Image.ADAPTIVE)
     files = {
-        # name: (image to save, save options, FORMAT, bpp at depth 0, alpha flag)
-        "p.bmp": (base.convert("RGB").convert("P", palette=Image.ADAPTIVE), {}, "BMP", 8, 0),
-        "rgb.bmp": (base.convert("RGB"), {}, "BMP", 32, 0),
-        "l.tga": (base.convert("L"), {"compression": "tga_rle"}, "TGA", 8, 0),
-        "rgba.tga": (base, {"compression": "tga_rle"}, "TGA", 32, 1),
-        "rgb.pcx": (base.convert("RGB"), {}, "PCX", 32, 0),
-        "p.pcx": (base.convert("RGB").convert("P", palette=Image.ADAPTIVE), {}, "PCX", 32, 0),
+        # name: (image to save, save options, FORMAT, bpp at depth 0, alpha flag, tolerance)
+        "p.bmp": (palette, {}, "BMP", 8, 0, 0),
+        "rgb.bmp": (base.convert("RGB"), {}, "BMP", 32, 0, 0),
+        "l.tga": (base.convert("L"), {"compression": "tga_rle"}, "TGA", 8, 0, 0),
+        "rgba.tga": (base, {"compression": "tga_rle"}, "TGA", 32, 1, 0),
+        "rgb.pcx": (base.convert("RGB"), {}, "PCX", 32, 0, 0),
+        "p.pcx": (palette, {}, "PCX", 32, 0, 0),
+        "p.gif": (palette, {}, "GIF", 8, 0, 0),
+        "p.png": (palette, {}, "PNG", 8, 0, 0),
+        "l.png": (base.convert("L"), {}, "PNG", 8, 0, 0),
+        "rgb.png": (base.convert("RGB"), {}, "PNG", 32, 0, 0),
+        "rgba.png": (base, {}, "PNG", 32, 1, 0),
+        "p.tif": (palette, {}, "TIFF", 8, 0, 0),
+        "rgb.tif": (base.convert("RGB"), {"compression": "tiff_lzw"}, "TIFF", 32, 0, 0),
+        # Two libjpeg builds may round the inverse transform differently by a step.
+        "rgb.jpg": (base.convert("RGB"), {"quality": 90}, "JPEG", 32, 0, 2),
+        "l.jpg": (base.convert("L"), {"quality": 90}, "JPEG", 8, 0, 2),
     }
-    for name, (im, opts, fmt, bpp, alpha) in files.items():
+    for name, (im, opts, fmt, bpp, alpha, tolerance) in files.items():
         path = os.path.join(tmp, name)
         im.save(path, **opts)
         r = run("info", path)
@@ -64,14 +81,27 @@ with tempfile.TemporaryDirectory() as tmp:
         check(r.returncode == 0 and r.stdout == want, f"info {name}: {r.stdout!r} {r.stderr!r}")
 
         reference = Image.open(path).convert("RGBA").tobytes()
-        for depth in (None, "32"):
-            pam = os.path.join(tmp, name + ".pam")
+        for depth in (None, "32", "8"):
+            pam = os.path.join(tmp, f"{name}.{depth}.pam")
             r = run("decode", path, pam, *(["--depth", depth] if depth else []))
-            check(r.returncode == 0, f"decode {name}: {r.stderr}")
+            if depth == "8" and fmt in ("BMP", "TGA") and bpp == 32:
+                # Their row decoders make 8 bits only from files of 8 bits or less.
+                check(r.returncode == 1 and r.stderr.startswith("lumora-image: error 6: ")
+                      and not os.path.exists(pam), f"decode {name} depth 8: {r.stderr!r}")
+                continue
+            check(r.returncode == 0, f"decode {name} depth {depth}: {r.stderr}")
+            if r.returncode != 0:
+                continue
             size, pixels = read_pam(pam)
             check(size == (23, 11), f"decode {name}: size {size}")
-            same = all(pixels[i:i + 3] == reference[i:i + 3] and
-                       pixels[i + 3] == (reference[i + 3] if alpha else 255)
+            if depth == "8" and bpp == 32:
+                # 8 bits from true colour goes through the quantizer: near, not equal; and
+                # an 8-bit picture carries no alpha of its own.
+                error = mean_error(pixels, reference)
+                check(error < 2 + tolerance, f"decode {name} depth 8: mean error {error:.2f}")
+                continue
+            same = all(all(abs(pixels[i + c] - reference[i + c]) <= tolerance for c in range(3))
+                       and pixels[i + 3] == (reference[i + 3] if alpha else 255)
                        for i in range(0, len(reference), 4))
             check(same, f"decode {name} depth {depth}: pixels differ from Pillow")
 
@@ -81,8 +111,9 @@ with tempfile.TemporaryDirectory() as tmp:
             check(r.returncode == 0, f"convert {name} -> {target}: {r.stderr}")
             if r.returncode == 0:
                 got = Image.open(out).convert("RGB").tobytes()
-                check(got == Image.open(path).convert("RGB").tobytes(),
-                      f"convert {name} -> {target}: pixels differ")
+                want_rgb = Image.open(path).convert("RGB").tobytes()
+                check(all(abs(g - w) <= tolerance for g, w in zip(got, want_rgb)) and
+                      len(got) == len(want_rgb), f"convert {name} -> {target}: pixels differ")
 
     # PICT, written by ImageMagick (Pillow does not write it): true colour and palette.
     rgb = os.path.join(tmp, "rgb.ppm")
@@ -118,11 +149,17 @@ with tempfile.TemporaryDirectory() as tmp:
     open(junk, "wb").write(b"\x01\x02\x03\x04" * 10)
     empty = os.path.join(tmp, "empty.bmp")
     open(empty, "wb").close()
+    # A placeable metafile header with nothing behind it: recognised, refused by the player.
+    wmf = os.path.join(tmp, "drawing.wmf")
+    open(wmf, "wb").write(b"\xd7\xcd\xc6\x9a" + bytes(60))
+    not_played = "Decoder error: Windows Metafile functions failed to load this image."
     for args, code, text in [
         (["info", junk], 8, "Decoder error: Unknown file type."),
         (["info", os.path.join(tmp, "missing.bmp")], 4, None),
         (["info", empty], 13, None),
-        (["decode", os.path.join(tmp, "drawing.wmf"), os.path.join(tmp, "x.pam")], 4, None),
+        (["decode", os.path.join(tmp, "missing.bmp"), os.path.join(tmp, "x.pam")], 4, None),
+        (["info", wmf], 6, not_played),
+        (["decode", wmf, os.path.join(tmp, "x.pam")], 6, not_played),
         (["convert", junk, os.path.join(tmp, "x.png")], 8, None),
     ]:
         r = run(*args)
@@ -130,13 +167,7 @@ with tempfile.TemporaryDirectory() as tmp:
               f"{args[0]} failure: {r.returncode} {r.stderr!r}")
         if text:
             check(r.stderr == f"lumora-image: error {code}: {text}\n", f"text: {r.stderr!r}")
-    wmf = os.path.join(tmp, "drawing.wmf")
-    open(wmf, "wb").write(b"\xd7\xcd\xc6\x9a" + bytes(60))
-    r = run("info", wmf)
-    check(r.returncode == 1 and r.stderr ==
-          "lumora-image: error 6: Decoder error: "
-          "Windows Metafile functions failed to load this image.\n",
-          f"wmf: {r.stderr!r}")
+    check(not os.path.exists(os.path.join(tmp, "x.pam")), "failed decode left an output file")
     for args in (["info"], ["decode", "a"], ["decode", "a", "b", "--depth", "16"]):
         check(run(*args).returncode == 2, f"usage {args}")
 

@@ -590,9 +590,12 @@ public:
     auto o = std::dynamic_pointer_cast<SPin>(out);
     if (!o) return status::kPointer;
     auto of = o->Owner();
-    if (Status s = impl_->Check("Graph.Render", (of ? of->Name() : "?") + ":" + o->PinName()); Failed(s))
-      return s;
-    return RenderPin(o);
+    const Status answer = impl_->Check("Graph.Render", (of ? of->Name() : "?") + ":" + o->PinName());
+    if (Failed(answer)) return answer;
+    // A switch set to a success code (kPreviewFromCapture, kFalse) is what a render that
+    // worked answers, as a real one may.
+    const Status rendered = RenderPin(o);
+    return Failed(rendered) ? rendered : answer;
   }
   Status Disconnect(const std::shared_ptr<IPin>& pin) override {
     auto p = std::dynamic_pointer_cast<SPin>(pin);

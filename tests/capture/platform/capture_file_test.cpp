@@ -3,8 +3,10 @@
 #include "capture/platform/capture_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +37,31 @@ void AppendRiff(std::vector<uint8_t>& out, const char* form, uint32_t size) {
   out.insert(out.end(), size - 4 + (size & 1), uint8_t(0x5A));
 }
 
+// Lowers the file-size limit for the duration of a test: writes and reservations past it fail
+// with EFBIG, which stands in for a full disk without filling one.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    old_signal_ = std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit lowered = old_;
+    lowered.rlim_cur = bytes;
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, old_signal_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool ok() const { return ok_; }
+
+private:
+  rlimit old_{};
+  void (*old_signal_)(int) = nullptr;
+  bool ok_ = false;
+};
+
 class CaptureFileTest : public testing::Test {
 protected:
   void SetUp() override {
@@ -52,6 +79,7 @@ struct LengthCase {
   std::vector<std::pair<const char*, uint32_t>> chunks;
   size_t tail;
   std::optional<uint64_t> expected;
+  size_t cut = 0;  // bytes taken off the end, after the tail
 };
 
 class AviLengthTest : public testing::TestWithParam<LengthCase> {};
@@ -61,6 +89,7 @@ TEST_P(AviLengthTest, SumsTheRiffChain) {
   std::vector<uint8_t> bytes;
   for (auto& [form, size] : c.chunks) AppendRiff(bytes, form, size);
   bytes.insert(bytes.end(), c.tail, uint8_t(0));
+  bytes.resize(bytes.size() - c.cut);
   const auto got = AviRealLength(bytes.size(), [&](uint64_t at, std::span<uint8_t> out) -> size_t {
     if (at >= bytes.size()) return 0;
     const size_t n = std::min<size_t>(out.size(), bytes.size() - size_t(at));
@@ -80,8 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A second "AVI " form is not a continuation: the chain ends before it.
         LengthCase{"second AVI form", {{"AVI ", 100}, {"AVI ", 100}}, 0, 108},
         LengthCase{"not AVI", {{"WAVE", 100}}, 0, std::nullopt},
-        // Cut short (disk full): what is there counts.
-        LengthCase{"truncated", {{"AVI ", 100}}, 0, 108}),
+        // Cut short (disk full): what is there counts, inside the first chunk or an extension.
+        LengthCase{"truncated", {{"AVI ", 100}}, 0, 68, 40},
+        LengthCase{"truncated extension", {{"AVI ", 100}, {"AVIX", 200}}, 0, 108 + 150, 58},
+        // Too short for even the first header: not recognised as an AVI.
+        LengthCase{"cut inside the header", {{"AVI ", 100}}, 0, std::nullopt, 97}),
     [](const auto& info) {
       std::string n = info.param.name;
       for (char& ch : n)
@@ -138,6 +170,29 @@ TEST_F(CaptureFileTest, AbortedOrFailedCopyLeavesNoDestination) {
   // Onto itself: refused, the capture survives.
   EXPECT_TRUE(Failed(CopyCaptureFile(capture.string(), capture.string(), nullptr)));
   EXPECT_EQ(fs::file_size(capture), bytes.size());
+}
+
+TEST_F(CaptureFileTest, FullDiskFailsTheReservationAndTheCopy) {
+  std::vector<uint8_t> bytes;
+  AppendRiff(bytes, "AVI ", 3 << 20);
+  const fs::path capture = dir_ / "capture.avi";
+  WriteAll(capture, bytes);
+  const fs::path copy = dir_ / "copy.avi";
+  const fs::path reserved = dir_ / "reserved.avi";
+  {
+    FileSizeLimit limit(1 << 20);
+    ASSERT_TRUE(limit.ok());
+    EXPECT_EQ(AllocateCaptureFile(reserved.string(), 2 << 20), status::kDiskFull);
+    // The first block fits, the second does not: no partial copy may be left looking like
+    // a capture.
+    EXPECT_EQ(CopyCaptureFile(capture.string(), copy.string(), nullptr), status::kDiskFull);
+  }
+  EXPECT_FALSE(fs::exists(copy));
+  EXPECT_EQ(fs::file_size(capture), bytes.size());
+  // With room again both work.
+  EXPECT_EQ(AllocateCaptureFile(reserved.string(), 2 << 20), status::kOk);
+  EXPECT_EQ(CopyCaptureFile(capture.string(), copy.string(), nullptr), status::kOk);
+  EXPECT_EQ(ReadAll(copy), bytes);
 }
 
 }  // namespace

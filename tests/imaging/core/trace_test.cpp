@@ -32,9 +32,17 @@ protected:
   std::filesystem::path path_;
 };
 
-TEST_F(TraceTest, LevelZeroWithoutFileWritesNothing) {
+TEST_F(TraceTest, NeedsBothAFileAndALevel) {
+  trace::SetFile(path_.string());
   trace::SetLevel(0);
+  Trace(1, "--- Decoding file %s. ---\n", "a.bmp");  // above the level: not even opened
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  Trace(0, "Decoder error: %s\n", "x");
+  EXPECT_EQ(Contents(), "Decoder error: x\n");
+
+  std::filesystem::remove(path_);
   trace::SetFile("");
+  trace::SetLevel(3);
   Trace(0, "Decoder error: %s\n", "x");
   EXPECT_FALSE(std::filesystem::exists(path_));
 }
@@ -55,6 +63,9 @@ TEST_F(TraceTest, UnopenableFileIsIgnored) {
   trace::SetLevel(3);
   Trace(0, "lost\n");  // must neither throw nor create anything
   EXPECT_FALSE(std::filesystem::exists(path_));
+  trace::SetFile(path_.string());  // and a good file afterwards still works
+  Trace(0, "kept\n");
+  EXPECT_EQ(Contents(), "kept\n");
 }
 
 }  // namespace

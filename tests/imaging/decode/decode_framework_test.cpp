@@ -178,6 +178,7 @@ TEST(PicDecoder, ChooseTargetDepthTable) {
 TEST(PicDecoder, RaiseErrorFramesAndTruncatesText) {
   try {
     CPicDecoder::RaiseError(2, std::string(400, 'x'));
+    ADD_FAILURE() << "RaiseError returned instead of throwing";
   } catch (const CTextException& e) {
     EXPECT_EQ(e.GetErrorCode(), 2);
     EXPECT_EQ(std::string(e.GetErrorText()).size(), 255u);  // 256-character buffer

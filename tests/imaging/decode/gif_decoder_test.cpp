@@ -199,6 +199,54 @@ INSTANTIATE_TEST_SUITE_P(
                     InterlaceCase{5, {0, 4, 2, 1, 3}},
                     InterlaceCase{10, {0, 8, 4, 2, 6, 1, 3, 5, 7, 9}}));
 
+// Codes that stand for strings, worked out by hand from the LZW rules: a known code outputs
+// its string and adds (previous string + its first pixel); a code equal to the next free
+// entry outputs (previous string + previous string's first pixel) and adds that.
+struct StringCase {
+  const char* what;
+  int minCodeSize;
+  int width, height;
+  std::vector<int> codes;  // after the leading clear
+  std::vector<uint8_t> pixels;
+};
+
+class GifStringCodes : public testing::TestWithParam<StringCase> {};
+
+TEST_P(GifStringCodes, ExpandToTheirStrings) {
+  const StringCase& c = GetParam();
+  LiteralStream stream;
+  stream.minCodeSize = c.minCodeSize;
+  stream.extraCodes = c.codes;
+  const auto file = MakeGif({.width = c.width, .height = c.height, .globalEntries = 256},
+                            stream.Encode({}));
+  CGifDecoder decoder;
+  CWinBmp bmp;
+  DecodeWith(decoder, file, bmp, 0);
+  ASSERT_EQ(bmp.GetWidth(), c.width);
+  ASSERT_EQ(bmp.GetHeight(), c.height);
+  for (int y = 0; y < c.height; ++y)
+    for (int x = 0; x < c.width; ++x)
+      EXPECT_EQ(bmp.GetRowTable()[y][x], c.pixels[size_t(y * c.width + x)]) << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, GifStringCodes,
+    testing::Values(
+        // 2-bit codes (clear 4, end 5): 1, 2, 6=[1 2], 8 is the next entry -> [1 2 1] (and
+        // the codes are 4 bits wide from here), 7=[2 1], 9=[1 2 1 2], 10=[2 1 1].
+        StringCase{"two-bit", 2, 4, 4, {1, 2, 6, 8, 7, 9, 10},
+                   {1, 2, 1, 2, 1, 2, 1, 2, 1, 1, 2, 1, 2, 2, 1, 1}},
+        // 8-bit codes: a run built from next-entry codes twice over, then a string behind a
+        // literal: 65, 258=[65 65], 259=[65 65 65], 66, 260=[65 65 65 66], 258.
+        StringCase{"eight-bit run", 8, 13, 1, {65, 258, 259, 66, 260, 258},
+                   {65, 65, 65, 65, 65, 65, 66, 65, 65, 65, 66, 65, 65}}),
+    [](const testing::TestParamInfo<StringCase>& info) {
+      std::string name = info.param.what;
+      std::replace(name.begin(), name.end(), '-', '_');
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
+
 TEST(GifDecoder, CodesGrowToTwelveBitsAndStayThereWithoutClear) {
   // 6000 codes without a clear: the table fills at 4096 entries and codes stay 12 bits.
   const int width = 100, height = 60;

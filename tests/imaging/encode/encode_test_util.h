@@ -70,6 +70,28 @@ inline std::vector<uint8_t> EncodeToMemory(CPicEncoder& encoder, CBmp& bitmap,
   return buffer;
 }
 
+// The colour of every pixel as 0xRRGGBB, top row first, read through the palette at 1, 4 and
+// 8 bits (bits taken high first) and straight from blue-green-red at 24 and 32.
+inline std::vector<uint32_t> Colours(const CBmp& bmp) {
+  std::vector<uint32_t> out;
+  const int bpp = bmp.GetBitsPerPixel();
+  for (int y = 0; y < bmp.GetHeight(); ++y) {
+    const uint8_t* row = bmp.GetRowTable()[y];
+    for (int x = 0; x < bmp.GetWidth(); ++x) {
+      if (bpp <= 8) {
+        const int bit = x * bpp;
+        const int index = (row[bit / 8] >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1);
+        const RgbQuad& q = bmp.GetPalette()[index];
+        out.push_back(uint32_t(q.red) << 16 | uint32_t(q.green) << 8 | q.blue);
+      } else {
+        const uint8_t* p = row + x * (bpp / 8);
+        out.push_back(uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+      }
+    }
+  }
+  return out;
+}
+
 inline std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

@@ -9,6 +9,7 @@
 #include "imaging/encode/jpeg_encoder.h"
 #include "imaging/encode/png_encoder.h"
 #include "imaging/encode/tiff_encoder.h"
+#include "library_readers.h"
 
 using Bytes = std::vector<uint8_t>;
 using encodetest::TempDir;
@@ -110,20 +111,39 @@ TEST(JpegEncoder, QualityFromOptionsOrLibraryDefault) {
   }
 }
 
-TEST(JpegEncoder, NoiseAtQuality100Fits) {
+// The JFIF luminance of a 0xRRGGBB colour, which libjpeg hands back alone when asked for grey.
+double Luma(uint32_t rgb) {
+  return 0.299 * double(rgb >> 16 & 255) + 0.587 * double(rgb >> 8 & 255) + 0.114 * double(rgb & 255);
+}
+
+TEST(JpegEncoder, NoiseAtQuality100FitsAndKeepsItsLuminance) {
   auto bmp = encodetest::MakeNoise(301, 77, 32, 3);
+  const std::vector<uint32_t> colours = encodetest::Colours(*bmp);
   EncodeOptions options;
   options.jpegQuality = 100;
   bmp->SetEncodeOptions(&options);
   CJPEGEncoder encoder;
-  EXPECT_NO_THROW(encodetest::EncodeToMemory(encoder, *bmp));
+  Bytes file;
+  ASSERT_NO_THROW(file = encodetest::EncodeToMemory(encoder, *bmp));
+  // At quality 100 every quantiser step is 1: luminance comes back within rounding.
+  const libio::Picture grey = libio::ReadJpeg(file, true);
+  ASSERT_EQ(grey.width, 301);
+  ASSERT_EQ(grey.height, 77);
+  for (int y = 0; y < 77; ++y)
+    for (int x = 0; x < 301; ++x)
+      ASSERT_NEAR(grey.At(x, y)[0], Luma(colours[size_t(y) * 301 + size_t(x)]), 3.0) << x << "," << y;
 }
 
 TEST(JpegEncoder, PalettedBitmapConvertedToTrueColourInPlace) {
   auto bmp = encodetest::MakeNoise(7, 5, 8, 2);
+  const std::vector<uint32_t> colours = encodetest::Colours(*bmp);
   CJPEGEncoder encoder;
-  encodetest::EncodeToMemory(encoder, *bmp);
-  EXPECT_EQ(bmp->GetBitsPerPixel(), 32);
+  const Bytes file = encodetest::EncodeToMemory(encoder, *bmp);
+  ASSERT_EQ(bmp->GetBitsPerPixel(), 32);
+  EXPECT_EQ(encodetest::Colours(*bmp), colours) << "each pixel takes its palette entry";
+  const libio::Picture back = libio::ReadJpeg(file);
+  EXPECT_EQ(back.width, 7);
+  EXPECT_EQ(back.height, 5);
 }
 
 TEST(JpegEncoder, OverflowRaisesCode11AndNextFileWorks) {
