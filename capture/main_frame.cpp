@@ -253,6 +253,9 @@ void CMainFrame::OnInitOptionsPopup() {
 void CMainFrame::OnCommand(int id) {
   switch (id) {
     case cmd::kAppExit: close(); return;
+    case cmd::kSetCaptureFile: PickCaptureFile(); break;
+    case cmd::kAllocateFileSpace: PreallocateCaptureFile(); break;
+    case cmd::kSaveCapturedVideoAs: SaveCaptureCopy(); break;
     case cmd::kPreview: OnPreview(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
     case cmd::kLanguageChinese:
