@@ -252,6 +252,9 @@ void CMainFrame::OnCommand(int id) {
     OnDeviceDialog(id - cmd::kDeviceDialogFirst);
   switch (id) {
     case cmd::kAppExit: close(); return;
+    case cmd::kSetCaptureFile: PickCaptureFile(); break;
+    case cmd::kAllocateFileSpace: PreallocateCaptureFile(); break;
+    case cmd::kSaveCapturedVideoAs: SaveCaptureCopy(); break;
     case cmd::kPreview: OnPreview(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
     case cmd::kLanguageChinese:

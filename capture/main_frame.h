@@ -36,6 +36,7 @@ class QMenu;
 class QMessageBox;
 class QToolBar;
 class QAction;
+class QDialog;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -144,6 +145,22 @@ class CMainFrame : public QMainWindow {
   std::shared_ptr<media::IMoniker> SelectedDevice() const { return m_selectedDevice; }
   int VideoWidth() const { return m_videoWidth; }
   int VideoHeight() const { return m_videoHeight; }
+
+  // --- Capture files (capture_files.cpp) ---
+  // The "Set Capture File" dialog, starting at the capture file: 1 and the chosen path in
+  // `buffer` (NUL-terminated, refused when it does not fit), 0 when cancelled.
+  int AskAviFileName(char* buffer, int bufferSize);
+  // Command 32778: a new capture file name; a file that does not exist yet gets its space
+  // reserved first (1 chosen, 0 cancelled or reservation failed; the name stays set).
+  int PickCaptureFile();
+  // Command 32779: reserves the size chosen in CSetFileSizeDlg (1 reserved).
+  int PreallocateCaptureFile();
+  // Command 32780: copies the captured video to a chosen file (1 saved or cancelled).
+  int SaveCaptureCopy();
+  // Tests install a runner for the modal dialogs of these commands (file dialog, size
+  // dialog, progress dialog, failure box); it returns what exec() would.
+  using ModalRunner = std::function<int(QDialog&)>;
+  static void SetModalRunnerForTesting(ModalRunner runner);
 
   // State, read by tests and by the windows that follow the frame.
   bool CaptureGraphBuilt() const { return m_captureGraphBuilt != 0; }

@@ -1,0 +1,56 @@
+#include "capture/dialogs/set_file_size_dlg.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/dialog_template.h"
+#include "app/skin_engine.h"
+#include "resources/resources.h"
+
+CSetFileSizeDlg::CSetFileSizeDlg(QWidget* parent)
+    : QDialog(parent),
+      m_templateId(res::PickResource(res::kSetFileSizeDlgChinese, res::kSetFileSizeDlgEnglish)) {
+  if (const res::DialogTemplate* t = res::FindDialog(m_templateId))
+    BuildDialogFromTemplate(*this, *t);
+  m_freeSpace = qobject_cast<QLabel*>(DialogItem(*this, res::kIdcFreeDiskSpace));
+  m_size = qobject_cast<QLineEdit*>(DialogItem(*this, res::kIdcCaptureFileSize));
+  if (m_freeSpace) m_freeSpace->setAccessibleName(QStringLiteral("Free disk space"));
+  skin::ApplySkin(this);
+}
+
+void CSetFileSizeDlg::SetFreeSpaceText(const QString& text) {
+  if (m_freeSpace) m_freeSpace->setText(text);
+}
+
+QString CSetFileSizeDlg::FreeSpaceText() const { return m_freeSpace ? m_freeSpace->text() : QString(); }
+
+void CSetFileSizeDlg::SetFileSizeMb(int megabytes) {
+  m_fileSizeMb = megabytes;
+  if (m_size) m_size->setText(QString::number(megabytes));
+}
+
+bool CSetFileSizeDlg::ParseMegabytes(const QString& text, int& megabytes) {
+  const QString t = text.trimmed();
+  if (t.isEmpty()) return false;
+  for (QChar c : t)
+    if (c < u'0' || c > u'9') return false;
+  bool ok = false;
+  const qlonglong v = t.toLongLong(&ok);
+  // The setting is 16 bits: a larger number would silently become a different size.
+  if (!ok || v > kMaxMegabytes) return false;
+  megabytes = int(v);
+  return true;
+}
+
+void CSetFileSizeDlg::accept() {
+  int mb = 0;
+  if (m_size && !ParseMegabytes(m_size->text(), mb)) {
+    QApplication::beep();
+    m_size->setFocus();
+    m_size->selectAll();
+    return;
+  }
+  m_fileSizeMb = mb;
+  QDialog::accept();
+}
