@@ -7,6 +7,8 @@
 #include "app/about_box.h"
 #include "app/language.h"
 #include "app/lumora2003_view.h"
+#include "app/skin_engine.h"
+#include "app/skin_host_dlg.h"
 #include "capture/main_frame.h"
 #include "resources/resources.h"
 
@@ -43,6 +45,16 @@ void CSingleDocTemplate::UpdateFrameTitle() {
 
 // --- Application ---
 
+namespace {
+
+CLumora2003App::MessageBoxRunner g_messageBoxRunner;
+
+}  // namespace
+
+void CLumora2003App::SetMessageBoxRunnerForTesting(MessageBoxRunner runner) {
+  g_messageBoxRunner = std::move(runner);
+}
+
 CLumora2003App::CLumora2003App(int& argc, char** argv, PlatformSource platformSource)
     : QApplication(argc, argv), m_platformSource(std::move(platformSource)) {}
 
@@ -50,6 +62,9 @@ CLumora2003App::~CLumora2003App() {
   // The frame goes before the application object: its closing has already released the
   // capture graph and the devices.
   if (m_template && m_template->Frame()) delete m_template->Frame();
+  // A skin interface still held (start-up ended early) goes with the host.
+  ReleaseSkin();
+  m_skinHost.reset();
 }
 
 CMainFrame* CLumora2003App::MainFrame() const {
@@ -57,9 +72,17 @@ CMainFrame* CLumora2003App::MainFrame() const {
 }
 
 bool CLumora2003App::InitInstance() {
-  // 1. Embedded controls need no hosting set-up under Qt.
-  // --- Skin host: created here, directly after control hosting. Its failure ends start-up
-  // --- with the skin control message and no main window.
+  // 1. Embedded controls need no hosting set-up under Qt. The skin host follows at once;
+  // without its skin control the program does not start.
+  if (!CreateSkinHost()) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
+                    QString::fromLatin1(kSkinFailureText), QMessageBox::Ok);
+    if (g_messageBoxRunner)
+      g_messageBoxRunner(box);
+    else
+      box.exec();
+    return false;
+  }
 
   // 2. The media platform for this thread (the component system of the capture code).
   m_platform = &m_platformSource();
@@ -97,9 +120,23 @@ bool CLumora2003App::ProcessShellCommand() {
   return m_template->OpenDocumentFile(args.isEmpty() ? QString() : args.first());
 }
 
+bool CLumora2003App::CreateSkinHost() {
+  m_skinHost = std::make_unique<CSkinHostDlg>();
+  skin::SetCurrent(nullptr);
+  if (!m_skinHost->Create() || !m_skinHost->SkinInterface()) return false;
+  skin::SetCurrent(m_skinHost->SkinInterface());
+  return true;
+}
+
+void CLumora2003App::ReleaseSkin() {
+  if (m_skinHost && skin::Current() == m_skinHost->SkinInterface()) skin::SetCurrent(nullptr);
+}
+
 int CLumora2003App::ExitInstance(int code) {
-  // --- Skin host: the skin interface is released and the host destroyed here, before the
-  // --- framework's exit processing.
+  // The skin interface is released and the host destroyed before the exit proper; the main
+  // window, the interface's last user, has closed by now.
+  ReleaseSkin();
+  m_skinHost.reset();
   return code;
 }
 

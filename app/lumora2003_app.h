@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QMessageBox>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "capture/main_frame.h"
 
 class CLumora2003View;
+class CSkinHostDlg;
 namespace media {
 class IMediaPlatform;
 }
@@ -48,6 +50,8 @@ class CLumora2003App : public QApplication {
   static constexpr const char* kRegistryKey = "lumora2003";
   static constexpr int kRecentFileCount = 4;
   static constexpr int kShowNormal = 5;
+  static constexpr const char* kSkinFailureText =
+      "Could not initialize ActiveSkin control.\nPlease make sure it is installed properly.";
 
   // The media platform is made during start-up (after the application object exists, so its
   // notices can reach the UI thread) by `platformSource`.
@@ -69,10 +73,18 @@ class CLumora2003App : public QApplication {
   void OnFileNew();
   void OnFileOpen();
 
+  // Tests inspect the start-up message boxes instead of running them modally.
+  using MessageBoxRunner = std::function<void(QMessageBox&)>;
+  static void SetMessageBoxRunnerForTesting(MessageBoxRunner runner);
+
  private:
   bool ProcessShellCommand();
+  // The skin host and its skin interface (skin::Current); false when the control is missing.
+  bool CreateSkinHost();
+  void ReleaseSkin();
 
   PlatformSource m_platformSource;
   media::IMediaPlatform* m_platform = nullptr;
   std::unique_ptr<CSingleDocTemplate> m_template;
+  std::unique_ptr<CSkinHostDlg> m_skinHost;
 };

@@ -9,5 +9,7 @@ class CLumora2003View : public QWidget {
  public:
   explicit CLumora2003View(QWidget* parent = nullptr) : QWidget(parent) {
     setObjectName(QStringLiteral("CLumora2003View"));
+    // The skins colour the empty client area around the video.
+    setAttribute(Qt::WA_StyledBackground);
   }
 };

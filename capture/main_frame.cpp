@@ -81,7 +81,7 @@ bool CMainFrame::OnCreate() {
   // Menu items have no automatic greying: an item without a handler stays as it is, and the
   // others keep the state UpdateMenuRules gives them.
   m_platform.SetDeviceChangeCallback([this] { OnDeviceChange(); });
-  // The saved skin is applied here, as the last step of creation, once skins exist.
+  LoadStartupSkin();
   return true;
 }
 
@@ -236,6 +236,7 @@ void CMainFrame::UpdateMenuRules() {
     a->setChecked(res::LanguageFlag() == res::kLangChinese);
   if (QAction* a = Action(cmd::kLanguageEnglish))
     a->setChecked(res::LanguageFlag() == res::kLangEnglish);
+  UpdateStyleRules();
 }
 
 void CMainFrame::OnInitDevicesPopup() { FillDeviceMenu(); }
@@ -253,10 +254,18 @@ void CMainFrame::OnCommand(int id) {
     case cmd::kAppExit: close(); return;
     case cmd::kPreview: OnPreview(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
+    case cmd::kLanguageChinese:
+    case cmd::kLanguageEnglish: OnChooseLanguage(id); break;
+    case cmd::kStyleGreen:
+    case cmd::kStyleGray:
+    case cmd::kStylePaper:
+    case cmd::kStyleMedia:
+    case cmd::kStyleChizh:
+    case cmd::kStyleTopSecret: OnChooseSkin(id); break;
+    case cmd::kHelp: OnHelp(); break;
     default:
-      // Capture start, settings dialogs, snapshots,
-      // playback, language, skins and help are handled here as their owners arrive; until
-      // then the command reaches the application's routing like any other.
+      // Capture start, settings dialogs, snapshots and playback are handled here as their
+      // owners arrive; until then the command reaches the application's routing like any other.
       break;
   }
   // The application's routing follows, also after the commands handled above.

@@ -72,6 +72,15 @@ class CMainFrame : public QMainWindow {
   QMenu* MenuAt(int position) const;
   int MenuResource() const { return m_menuResource; }
 
+  // Skins and language (main_frame_style.cpp).
+  static constexpr int kPaperSkin = 6;
+  // The skin folder of a first run: "skins/" in the program's data folder.
+  static QString DefaultSkinFolder();
+  // The help page beside the skin folder: ".../skins/" gives ".../hlp/hlp.htm".
+  static QString HelpPathFor(const QString& skinFolder);
+  QString SkinFolder() const { return m_skinFolder; }
+  int CurrentSkin() const { return m_currentSkin; }
+
   // Drains the graph's event queue: error abort and loss of the capture device.
   void OnGraphNotify();
   // The platform's device arrival/removal: the Devices menu is rebuilt when next opened.
@@ -175,6 +184,11 @@ class CMainFrame : public QMainWindow {
   void OnPreview();
   void OnStopCapture();
   void OnDestroy();
+  void LoadStartupSkin();
+  void OnChooseSkin(int id);
+  void OnChooseLanguage(int id);
+  void OnHelp();
+  void UpdateStyleRules();
   // The widget the video window is a child of: the client view below the menu bar.
   media::OwnerWindow VideoOwner();
   // Restores the preview after a capture ended, when the user wants one.
@@ -190,7 +204,7 @@ class CMainFrame : public QMainWindow {
   void RememberDeviceFormat();
 
   media::IMediaPlatform& m_platform;
-  const int m_menuResource;
+  int m_menuResource;
 
   // Fields of the capture controller, in the order the settings and the operations use them.
   std::string m_captureFileName;  // at most kCaptureFileNameChars - 1 characters
@@ -239,6 +253,9 @@ class CMainFrame : public QMainWindow {
   QRect m_toolBarRect;
   QStatusBar* m_statusBar = nullptr;
   QToolBar* m_toolBar = nullptr;
+
+  QString m_skinFolder;  // ends in '/'
+  int32_t m_currentSkin = kPaperSkin;
 
   QLabel* m_pane0 = nullptr;
   std::map<int, QAction*> m_actions;

@@ -19,9 +19,35 @@ inline constexpr int kSnapshotMenuEnglish = 134;
 inline constexpr int kPlaybackMenuChinese = 131;
 inline constexpr int kPlaybackMenuEnglish = 135;
 
-// Dialog templates.
+// Dialog templates (Chinese / English pairs with the same controls, and the skin host).
 inline constexpr int kAboutBoxChinese = 100;
 inline constexpr int kAboutBoxEnglish = 136;
+inline constexpr int kReadyDlgChinese = 102;
+inline constexpr int kReadyDlgEnglish = 139;
+inline constexpr int kSetFileSizeDlgChinese = 103;
+inline constexpr int kSetFileSizeDlgEnglish = 143;
+inline constexpr int kTimeLimitDlgChinese = 104;
+inline constexpr int kTimeLimitDlgEnglish = 140;
+inline constexpr int kFrameRateDlgChinese = 105;
+inline constexpr int kFrameRateDlgEnglish = 141;
+inline constexpr int kCompressorDlgChinese = 106;
+inline constexpr int kCompressorDlgEnglish = 142;
+inline constexpr int kVideoFormatDlgChinese = 108;
+inline constexpr int kVideoFormatDlgEnglish = 137;
+inline constexpr int kSkinHostDlg = 109;
+
+// Dialog controls the code addresses.
+inline constexpr int kIdcCaptureFileName = 1000;  // ready to capture: the file name
+inline constexpr int kIdcFreeDiskSpace = 1001;    // set file size: free space (MB)
+inline constexpr int kIdcCaptureFileSize = 1002;  // set file size: size to allocate (MB)
+inline constexpr int kIdcUseTimeLimit = 1003;
+inline constexpr int kIdcTimeLimit = 1004;
+inline constexpr int kIdcUseFrameRate = 1005;
+inline constexpr int kIdcFrameRate = 1006;
+inline constexpr int kIdcCompressorList = 1007;
+inline constexpr int kIdcColorSpace = 1020;
+inline constexpr int kIdcOutputSize = 1021;
+inline constexpr int kIdcSkinControl = 1023;
 
 // Child identifiers the dialogs share with the platform's message boxes.
 inline constexpr int kIdOk = 1;

@@ -2,6 +2,8 @@
 // same item order: code addresses popups by position and items by identifier.
 #include "resources/resources.h"
 
+#include "resources/dialog_tables.h"
+
 #include <array>
 #include <map>
 
@@ -151,28 +153,6 @@ constexpr std::array<int, 10> kMainToolBar{cmd::kFileNew, cmd::kFileOpen, cmd::k
                                            cmd::kEditCut, cmd::kEditCopy, cmd::kEditPaste, 0,
                                            cmd::kFilePrint, cmd::kAppAbout};
 
-using Ctl = DialogControl::Kind;
-
-const std::map<int, DialogTemplate>& Dialogs() {
-  static const std::map<int, DialogTemplate> dialogs = [] {
-    std::map<int, DialogTemplate> m;
-    m.emplace(kAboutBoxEnglish,
-              DialogTemplate{kAboutBoxEnglish, "About lumora2003", 235, 55,
-                             {{Ctl::Icon, -1, "", 11, 17, 20, 20},
-                              {Ctl::Static, -1, "lumora2003 1.01 version", 40, 10, 119, 8},
-                              {Ctl::Static, -1, "Copyright (C) 2003", 40, 25, 119, 8},
-                              {Ctl::DefPushButton, kIdOk, "OK", 178, 7, 50, 14}}});
-    m.emplace(kAboutBoxChinese,
-              DialogTemplate{kAboutBoxChinese, "关于 lumora2003", 235, 55,
-                             {{Ctl::Icon, -1, "", 11, 17, 20, 20},
-                              {Ctl::Static, -1, "lumora2003 1.0 1版", 40, 10, 119, 8},
-                              {Ctl::Static, -1, "版权所有 (C) 2003", 40, 25, 119, 8},
-                              {Ctl::DefPushButton, kIdOk, "确定", 178, 7, 50, 14}}});
-    return m;
-  }();
-  return dialogs;
-}
-
 struct StringPair {
   std::string_view chinese, english;
 };
@@ -202,8 +182,9 @@ std::span<const Accelerator> FindAccelerators(int id) {
 }
 
 const DialogTemplate* FindDialog(int id) {
-  auto it = Dialogs().find(id);
-  return it == Dialogs().end() ? nullptr : &it->second;
+  const auto& dialogs = detail::DialogTables();
+  auto it = dialogs.find(id);
+  return it == dialogs.end() ? nullptr : &it->second;
 }
 
 std::span<const int> FindToolBar(int id) {

@@ -53,11 +53,21 @@ std::span<const Accelerator> FindAccelerators(int id);
 // A dialog template in dialog units (a quarter of the average character width horizontally,
 // an eighth of the character height vertically).
 struct DialogControl {
-  enum class Kind { Icon, Static, DefPushButton, PushButton };
+  enum class Kind {
+    Icon, Static, DefPushButton, PushButton, CheckBox, RadioButton, GroupBox,
+    Edit,      // single-line edit box
+    ListBox,
+    DropList,  // drop-down list: pick one, no typing
+    DropDown,  // drop-down combo box: pick or type
+    Control,   // a hosted control the dialog makes itself (the skin host's skin control)
+  };
+  // Style bits (only the ones the code relies on).
+  enum Style : unsigned { kSorted = 1, kNotify = 2, kVScroll = 4, kBorder = 8 };
   Kind kind = Kind::Static;
   int id = -1;  // -1: a static control the code never addresses
   std::string_view text;
   int x = 0, y = 0, cx = 0, cy = 0;
+  unsigned style = 0;
 };
 
 struct DialogTemplate {

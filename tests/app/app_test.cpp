@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
 
@@ -25,6 +27,8 @@ struct Startup {
     setenv("LC_ALL", locale, 1);
     setenv("LANG", locale, 1);
     res::SetLanguageFlag(res::kLangEnglish);  // as in a fresh process
+    // The profile (skin choice) goes to a folder of the case's own.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, profileDir.path());
     argv_.push_back(const_cast<char*>("lumora2003"));
     args_ = std::move(args);
     for (auto& a : args_) argv_.push_back(a.data());
@@ -37,6 +41,7 @@ struct Startup {
   static bool LocaleTaken(const char* name) {
     return QLocale::system().name() == QString::fromLatin1(name);
   }
+  QTemporaryDir profileDir;
   media::ScopedScriptedPlatform platform{media::TwoCameraSettings()};
   std::vector<std::string> args_;
   std::vector<char*> argv_;
