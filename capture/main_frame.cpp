@@ -253,7 +253,12 @@ void CMainFrame::OnCommand(int id) {
   switch (id) {
     case cmd::kAppExit: close(); return;
     case cmd::kPreview: OnPreview(); break;
+    case cmd::kStartCapture: OnStartCapture(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
+    case cmd::kSetFrameRate: OnSetFrameRate(); break;
+    case cmd::kSetTimeLimit: OnSetTimeLimit(); break;
+    case cmd::kCompression: ToggleCompression(); break;
+    case cmd::kEnhancedControl: EditVideoFormat(); break;
     case cmd::kLanguageChinese:
     case cmd::kLanguageEnglish: OnChooseLanguage(id); break;
     case cmd::kStyleGreen:
@@ -351,10 +356,6 @@ void CMainFrame::OnStartupTimer() {
   m_statusBarRect = QRect(m_statusBar->mapToGlobal(QPoint(0, 0)), m_statusBar->size());
   g_mainFrame = this;
   LoadCaptureSettings();
-}
-
-void CMainFrame::OnCaptureTimer() {
-  // Capture statistics and the time limit tick here while capturing.
 }
 
 bool CMainFrame::TimerRunning(int timer) const {
