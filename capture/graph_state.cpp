@@ -213,7 +213,7 @@ int CMainFrame::EndCapture() {
   }
   m_captureStopMs = m_platform.TickCountMs();
   m_captureTimer.stop();
-  // The closing statistics go to the status bar here once the capture run reports them.
+  ShowCaptureStatus(1);
   m_capturing = 0;
   update();
   return 1;

@@ -256,7 +256,12 @@ void CMainFrame::OnCommand(int id) {
     case cmd::kAllocateFileSpace: PreallocateCaptureFile(); break;
     case cmd::kSaveCapturedVideoAs: SaveCaptureCopy(); break;
     case cmd::kPreview: OnPreview(); break;
+    case cmd::kStartCapture: OnStartCapture(); break;
     case cmd::kStopCapture: OnStopCapture(); break;
+    case cmd::kSetFrameRate: OnSetFrameRate(); break;
+    case cmd::kSetTimeLimit: OnSetTimeLimit(); break;
+    case cmd::kCompression: ToggleCompression(); break;
+    case cmd::kEnhancedControl: EditVideoFormat(); break;
     case cmd::kLanguageChinese:
     case cmd::kLanguageEnglish: OnChooseLanguage(id); break;
     case cmd::kStyleGreen:
@@ -355,10 +360,6 @@ void CMainFrame::OnStartupTimer() {
   m_statusBarRect = QRect(m_statusBar->mapToGlobal(QPoint(0, 0)), m_statusBar->size());
   g_mainFrame = this;
   LoadCaptureSettings();
-}
-
-void CMainFrame::OnCaptureTimer() {
-  // Capture statistics and the time limit tick here while capturing.
 }
 
 bool CMainFrame::TimerRunning(int timer) const {

@@ -113,6 +113,22 @@ class CMainFrame : public QMainWindow {
   int RunPreview();
   int HaltPreview();
   int EndCapture();
+  // --- Capture run (capture_run.cpp) ---
+  int MakeCaptureGraph();
+  // Starts the capture behind the Ready dialog; 0 when cancelled or the graph would not run.
+  int BeginCapture();
+  // Status bar pane 0: the running figures (full 0) or the closing statistics (full 1).
+  void ShowCaptureStatus(int full);
+  // --- Compressor, frame rate and time limit (capture_dialogs.cpp) ---
+  // Runs the compressor list; true when one was chosen (bound into `compressor` if it could be).
+  bool PickCompressor(std::shared_ptr<media::IBaseFilter>& compressor);
+  void ToggleCompression();
+  // Colour space and size of the capture pin; the preview is rebuilt afterwards.
+  void EditVideoFormat();
+  bool UseTimeLimit() const { return m_useTimeLimit != 0; }
+  uint32_t TimeLimit() const { return m_timeLimitSec; }
+  bool UseCompressor() const { return m_useCompressor != 0; }
+  std::shared_ptr<media::IBaseFilter> Compressor() const { return m_compressor; }
   void DismantleGraph();
   void DetachDownstream(const std::shared_ptr<media::IBaseFilter>& filter);
   void ReleaseCaptureFilters();
@@ -209,7 +225,12 @@ class CMainFrame : public QMainWindow {
   void OnInitDevicesPopup();
   void OnInitOptionsPopup();
   void OnPreview();
+  void OnStartCapture();
+  void OnSetFrameRate();
+  void OnSetTimeLimit();
   void OnStopCapture();
+  // The capture pin's dropped-frame counter, when not yet held.
+  void FindDroppedFrames();
   void OnDestroy();
   void LoadStartupSkin();
   void OnChooseSkin(int id);
