@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "capture/dialogs/dialog_runner.h"
 #include "capture/dialogs/set_file_size_dlg.h"
 #include "capture/main_frame.h"
 #include "capture/platform/capture_file.h"
@@ -25,12 +26,8 @@
 
 namespace {
 
-CMainFrame::ModalRunner g_modalRunner;
-
 constexpr uint64_t kMegabyte = 1048576;
 constexpr int kProgressSteps = 1000;
-
-int RunModal(QDialog& dialog) { return g_modalRunner ? g_modalRunner(dialog) : dialog.exec(); }
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -64,8 +61,6 @@ uint64_t GetCaptureFileBytes(const std::string& path) {
   return uint64_t(st.st_size);
 }
 
-void CMainFrame::SetModalRunnerForTesting(ModalRunner runner) { g_modalRunner = std::move(runner); }
-
 int CMainFrame::AskAviFileName(char* buffer, int bufferSize) {
   if (!buffer || bufferSize <= 0) return 0;
   const QString current = QFile::decodeName(m_captureFileName.c_str());
@@ -77,7 +72,7 @@ int CMainFrame::AskAviFileName(char* buffer, int bufferSize) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);  // a new capture file may be named here
   if (!current.isEmpty()) dialog.selectFile(current);
-  if (RunModal(dialog) != QDialog::Accepted) return 0;
+  if (capture_dialogs::RunModal(dialog) != QDialog::Accepted) return 0;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty() || chosen.front().isEmpty()) return 0;
   const QByteArray path = QFile::encodeName(chosen.front());
@@ -113,7 +108,7 @@ int CMainFrame::PreallocateCaptureFile() {
     dialog.SetFreeSpaceText(QString::number((uint64_t(freeKb) + existing / 1024) / 1024));
   m_captureFileSizeMb = uint16_t(existing / kMegabyte);
   dialog.SetFileSizeMb(m_captureFileSizeMb);
-  if (RunModal(dialog) != QDialog::Accepted) return 0;
+  if (capture_dialogs::RunModal(dialog) != QDialog::Accepted) return 0;
 
   m_captureFileSizeMb = uint16_t(dialog.FileSizeMb());
   if (!m_builder && (media::Failed(m_platform.CreateCaptureGraphBuilder2(m_builder)) || !m_builder)) {
@@ -128,7 +123,7 @@ int CMainFrame::PreallocateCaptureFile() {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Failed to pre-allocate capture file space"),
                   QStringLiteral("Error"), QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("PreallocateFailedBox"));
-  RunModal(box);
+  capture_dialogs::RunModal(box);
   return 0;
 }
 
@@ -189,7 +184,7 @@ int CMainFrame::SaveCaptureCopy() {
     QMetaObject::invokeMethod(&progress, [&] { progress.done(QDialog::Accepted); },
                               Qt::QueuedConnection);
   });
-  RunModal(progress);
+  capture_dialogs::RunModal(progress);
   // Closed some other way before the copy ended (Escape, the window's close box): abort.
   if (!finished) abort = true;
   worker.join();

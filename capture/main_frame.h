@@ -173,10 +173,8 @@ class CMainFrame : public QMainWindow {
   int PreallocateCaptureFile();
   // Command 32780: copies the captured video to a chosen file (1 saved or cancelled).
   int SaveCaptureCopy();
-  // Tests install a runner for the modal dialogs of these commands (file dialog, size
-  // dialog, progress dialog, failure box); it returns what exec() would.
-  using ModalRunner = std::function<int(QDialog&)>;
-  static void SetModalRunnerForTesting(ModalRunner runner);
+  // Their modal dialogs (file dialog, size dialog, progress dialog, failure box) run through
+  // capture_dialogs::RunModal, which tests answer.
 
   // State, read by tests and by the windows that follow the frame.
   bool CaptureGraphBuilt() const { return m_captureGraphBuilt != 0; }

@@ -170,8 +170,8 @@ TEST_F(StyleTest, LanguageSwitchInstallsOneFreshMenuAndRebuildsTheDeviceLists) {
   EXPECT_EQ(frame()->Action(cmd::kHelp)->text(), QStringLiteral("帮助"));
   EXPECT_EQ(frame()->Action(cmd::kStyleGray)->text(), QStringLiteral("Gray"));
   // The device entries and the device's dialogs are listed again in the fresh menu.
-  EXPECT_EQ(entries(1).mid(0, devices.size() - 3), devices.mid(0, devices.size() - 3));
-  EXPECT_EQ(entries(1).last(), QStringLiteral("粘贴(&P)\tCtrl+V"));
+  ASSERT_FALSE(devices.isEmpty());
+  EXPECT_EQ(entries(1), devices);
   EXPECT_EQ(entries(2).size(), options.size());
   // The checks follow the language and the skin chosen before.
   EXPECT_TRUE(frame()->Action(cmd::kLanguageChinese)->isChecked());

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "capture/capture_files.h"
+#include "capture/dialogs/dialog_runner.h"
 #include "capture/dialogs/set_file_size_dlg.h"
 #include "capture/main_frame.h"
 #include "capture/platform/capture_file.h"
@@ -92,7 +93,7 @@ class CaptureFilesTest : public ::testing::Test {
            ("lumora-capfiles-" + std::to_string(::getpid()) + "-" +
             testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
-    CMainFrame::SetModalRunnerForTesting([this](QDialog& d) { return Answer(d); });
+    capture_dialogs::SetRunnerForTesting([this](QDialog& d) { return Answer(d); });
     CMainFrame::SetMessageBoxRunnerForTesting([this](QMessageBox& box) {
       script_.boxes.emplace_back(box.windowTitle(), box.text());
     });
@@ -101,7 +102,7 @@ class CaptureFilesTest : public ::testing::Test {
   }
   void TearDown() override {
     frame_.reset();
-    CMainFrame::SetModalRunnerForTesting({});
+    capture_dialogs::SetRunnerForTesting({});
     CMainFrame::SetMessageBoxRunnerForTesting({});
     fs::remove_all(dir_);
   }

@@ -151,13 +151,15 @@ TEST_F(CaptureRunTest, WithoutACounterTheStatusSaysSoDuringAndAfter) {
   EXPECT_EQ(frame_->PaneText(), "Filter cannot report capture information");
 }
 
-TEST_F(CaptureRunTest, NoCaptureFileNameBuildsNoGraph) {
+TEST_F(CaptureRunTest, NoCaptureFileNameAsksForOneAndBuildsNoGraphWhenCancelled) {
   WriteProfile("[camprof]\nVideoDevice2=@device:scripted:camera-a\n");
   StartFrame();
+  readyAnswer_ = QDialog::Rejected;
   frame_->OnCommand(cmd::kStartCapture);
+  EXPECT_EQ(readyShown_, 1);
+  EXPECT_EQ(readyCaption_, "Set Capture File");
   EXPECT_FALSE(frame_->Capturing());
   EXPECT_FALSE(frame_->CaptureGraphBuilt());
-  EXPECT_EQ(readyShown_, 0);
 }
 
 TEST_F(CaptureRunTest, GraphFailuresReportAndLeaveNoCapture) {
