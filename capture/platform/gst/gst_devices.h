@@ -1,0 +1,45 @@
+// Devices and compressors: property bags, monikers and the platform that lists them.
+#pragma once
+
+#include "capture/platform/gst/gst_filter.h"
+
+namespace media::gst {
+
+using namespace gsth;
+
+class GBag : public IPropertyBag {
+public:
+  GBag(std::string friendly, std::string clsid) : friendly_(std::move(friendly)), clsid_(std::move(clsid)) {}
+  Status Read(const std::string& name, std::string& value) override {
+    if (name == "FriendlyName" && !friendly_.empty()) value = friendly_;
+    else if (name == "CLSID" && !clsid_.empty()) value = clsid_;
+    else return status::kInvalidArg;
+    return status::kOk;
+  }
+
+private:
+  std::string friendly_, clsid_;
+};
+
+// The class identifier the capture code reads from a device's property bag.
+constexpr char kCaptureFilterClsid[] = "{17CCA71B-ECD7-11D0-B908-00A0C9223196}";
+constexpr char kEncoderPrefix[] = "@device:gst:encoder:";
+
+class GPlatform;
+
+class GMoniker : public IMoniker {
+public:
+  GMoniker(GPlatform* platform, std::string displayName) : platform_(platform), name_(std::move(displayName)) {}
+  std::string GetDisplayName() const override { return name_; }
+  Status IsEqual(const IMoniker& other) const override {
+    return other.GetDisplayName() == name_ ? status::kOk : status::kFalse;
+  }
+  Status BindToPropertyBag(std::shared_ptr<IPropertyBag>& bag) override;
+  Status BindToFilter(std::shared_ptr<IBaseFilter>& filter) override;
+
+private:
+  GPlatform* platform_;
+  std::string name_;
+};
+
+}  // namespace media::gst
