@@ -26,48 +26,41 @@ public:
 
 class GMuxFilter : public GFilter {
 public:
-  GMuxFilter() : GFilter(Kind::Mux, "AVI Mux"), config(std::make_shared<GAviMuxConfig>()) {
+  GMuxFilter() : GFilter(FilterKind::Mux, "AVI Mux"), config(std::make_shared<GAviMuxConfig>()) {
     mux_ = Make("avimux");
   }
   bool Init() {
     if (!mux_) return false;
     GstPad* video = gst_element_request_pad_simple(mux_, "video_%u");
     if (!video) return false;
-    AddPin(PinDirection::Input, "Input 01", video);
-    gst_pad_add_probe(video, GST_PAD_PROBE_TYPE_BUFFER, &GMuxFilter::Gate,
-                      new std::weak_ptr<GMuxFilter>(std::static_pointer_cast<GMuxFilter>(shared_from_this())),
-                      [](gpointer p) { delete static_cast<std::weak_ptr<GMuxFilter>*>(p); });
+    AddGhostPin(PinDirection::Input, "Input 01", video);
+    ProbeCounters(video, &GMuxFilter::Gate);
     gst_object_unref(video);
-    AddPin(PinDirection::Output, "AVI Out", StaticPad(mux_, "src"));
+    AddGhostPin(PinDirection::Output, "AVI Out", StaticPad(mux_, "src"));
     return true;
-  }
-  void Attached(const std::shared_ptr<CaptureCounters>& c) override {
-    std::lock_guard lock(mutex_);
-    counters_ = c;
   }
   GstElement* Mux() const { return mux_; }
   std::shared_ptr<GAviMuxConfig> config;
 
 private:
   // Stream control: while the capture stream is off its buffers stop here (events pass, so
-  // the file still gets a complete header and index when it ends).
+  // the file still gets a complete header and index when it ends). When it opens, frames
+  // wait for a key frame: an encoder that writes delta frames kept encoding while the gate
+  // was shut, and its first frames through would refer to pictures the file never got.
   static GstPadProbeReturn Gate(GstPad*, GstPadProbeInfo* info, gpointer data) {
-    auto self = static_cast<std::weak_ptr<GMuxFilter>*>(data)->lock();
-    if (!self) return GST_PAD_PROBE_OK;
-    std::shared_ptr<CaptureCounters> c;
-    {
-      std::lock_guard lock(self->mutex_);
-      c = self->counters_;
-    }
+    auto c = CountersOf(data);
     if (!c) return GST_PAD_PROBE_OK;
     if (!c->gateOpen) return GST_PAD_PROBE_DROP;
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (c->awaitKeyFrame) {
+      if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) return GST_PAD_PROBE_DROP;
+      c->awaitKeyFrame = false;
+    }
     c->muxFrames++;
-    c->muxBytes += (long long)gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    c->muxBytes += (long long)gst_buffer_get_size(buffer);
     return GST_PAD_PROBE_OK;
   }
   GstElement* mux_ = nullptr;
-  std::mutex mutex_;
-  std::shared_ptr<CaptureCounters> counters_;
 };
 
 class GFileSink : public IFileSinkFilter {
@@ -85,16 +78,22 @@ public:
   std::string path;
 };
 
+// Posted by the writer when end of stream reaches it: the file is complete.
+inline constexpr char kFileFinished[] = "lumora-file-finished";
+
 class GWriterFilter : public GFilter {
 public:
   explicit GWriterFilter(std::string path)
-      : GFilter(Kind::FileWriter, "File Writer"), sink(std::make_shared<GFileSink>(std::move(path))) {
+      : GFilter(FilterKind::FileWriter, "File Writer"), sink(std::make_shared<GFileSink>(std::move(path))) {
     fdsink_ = Make("fdsink");
   }
   ~GWriterFilter() override { CloseFile(); }
   bool Init() {
     if (!fdsink_) return false;
-    AddPin(PinDirection::Input, "in", StaticPad(fdsink_, "sink"));
+    AddGhostPin(PinDirection::Input, "in", StaticPad(fdsink_, "sink"));
+    // Everything before the end of stream has been written when it arrives here.
+    gst_pad_add_probe(StaticPad(fdsink_, "sink"), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &GWriterFilter::SeeEnd,
+                      nullptr, nullptr);
     return true;
   }
   // The capture file is opened without truncation, so a reserved file keeps its space;
@@ -115,6 +114,15 @@ public:
   std::shared_ptr<GFileSink> sink;
 
 private:
+  static GstPadProbeReturn SeeEnd(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+      if (GstObject* parent = gst_pad_get_parent(pad)) {
+        gst_element_post_message(GST_ELEMENT(parent),
+                                 gst_message_new_application(parent, gst_structure_new_empty(kFileFinished)));
+        gst_object_unref(parent);
+      }
+    return GST_PAD_PROBE_OK;
+  }
   void CloseFile() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

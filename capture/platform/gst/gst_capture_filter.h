@@ -132,7 +132,7 @@ class GCaptureFilter : public GFilter {
 public:
   GCaptureFilter(std::string friendlyName, std::string displayName, GstElement* source,
                  std::vector<gstmap::Capability> caps)
-      : GFilter(Kind::Capture, std::move(friendlyName)), displayName_(std::move(displayName)),
+      : GFilter(FilterKind::Capture, std::move(friendlyName)), displayName_(std::move(displayName)),
         caps_(std::move(caps)) {
     source_ = source;
     gst_bin_add(GST_BIN(Bin()), source);
@@ -142,21 +142,12 @@ public:
     gst_element_link_many(source_, capsfilter_, rate, ratefilter_, nullptr);
   }
   void Init() {
-    AddPin(PinDirection::Output, "Capture", StaticPad(ratefilter_, "src"), guid::kPinCategoryCapture);
+    AddGhostPin(PinDirection::Output, "Capture", StaticPad(ratefilter_, "src"), guid::kPinCategoryCapture);
     config_ = std::make_shared<GStreamConfig>(capsfilter_, ratefilter_, caps_);
     // Gaps in the driver's sequence numbers show at the source; the frames the capture
     // branch should receive are counted after the rate conversion.
-    auto self = std::static_pointer_cast<GCaptureFilter>(shared_from_this());
-    gst_pad_add_probe(StaticPad(source_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GCaptureFilter::CountGaps,
-                      new std::weak_ptr<GCaptureFilter>(self),
-                      [](gpointer p) { delete static_cast<std::weak_ptr<GCaptureFilter>*>(p); });
-    gst_pad_add_probe(StaticPad(ratefilter_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GCaptureFilter::CountFrames,
-                      new std::weak_ptr<GCaptureFilter>(self),
-                      [](gpointer p) { delete static_cast<std::weak_ptr<GCaptureFilter>*>(p); });
-  }
-  void Attached(const std::shared_ptr<CaptureCounters>& c) override {
-    std::lock_guard lock(countersMutex_);
-    counters_ = c;
+    ProbeCounters(StaticPad(source_, "src"), &GCaptureFilter::CountGaps);
+    ProbeCounters(StaticPad(ratefilter_, "src"), &GCaptureFilter::CountFrames);
   }
   const std::string& DisplayName() const { return displayName_; }
   std::shared_ptr<GStreamConfig> Config() const { return config_; }
@@ -183,12 +174,6 @@ public:
   }
 
 private:
-  static std::shared_ptr<CaptureCounters> CountersOf(gpointer data) {
-    auto self = static_cast<std::weak_ptr<GCaptureFilter>*>(data)->lock();
-    if (!self) return nullptr;
-    std::lock_guard lock(self->countersMutex_);
-    return self->counters_;
-  }
   static GstPadProbeReturn CountGaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto c = CountersOf(data);
     if (!c || !c->gateOpen) return GST_PAD_PROBE_OK;
@@ -210,8 +195,6 @@ private:
   GstElement* capsfilter_ = nullptr;
   GstElement* ratefilter_ = nullptr;
   std::shared_ptr<GStreamConfig> config_;
-  std::mutex countersMutex_;
-  std::shared_ptr<CaptureCounters> counters_;
 };
 
 

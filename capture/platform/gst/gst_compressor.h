@@ -10,7 +10,7 @@ using namespace gsth;
 
 class GSmartTeeFilter : public GFilter {
 public:
-  GSmartTeeFilter() : GFilter(Kind::SmartTee, "Smart Tee") {
+  GSmartTeeFilter() : GFilter(FilterKind::SmartTee, "Smart Tee") {
     tee_ = Make("tee");
     g_object_set(tee_, "allow-not-linked", TRUE, nullptr);
     captureQueue_ = Make("queue");
@@ -21,9 +21,9 @@ public:
     gst_element_link(tee_, previewQueue_);
   }
   void Init() {
-    AddPin(PinDirection::Input, "Input", StaticPad(tee_, "sink"));
-    AddPin(PinDirection::Output, "Capture", StaticPad(captureQueue_, "src"), guid::kPinCategoryCapture);
-    AddPin(PinDirection::Output, "Preview", StaticPad(previewQueue_, "src"), guid::kPinCategoryPreview);
+    AddGhostPin(PinDirection::Input, "Input", StaticPad(tee_, "sink"));
+    AddGhostPin(PinDirection::Output, "Capture", StaticPad(captureQueue_, "src"), guid::kPinCategoryCapture);
+    AddGhostPin(PinDirection::Output, "Preview", StaticPad(previewQueue_, "src"), guid::kPinCategoryPreview);
   }
 
 private:
@@ -35,15 +35,15 @@ private:
 class GCompressorFilter : public GFilter {
 public:
   GCompressorFilter(std::string friendlyName, const std::string& factory)
-      : GFilter(Kind::Compressor, std::move(friendlyName)) {
+      : GFilter(FilterKind::Compressor, std::move(friendlyName)) {
     convert_ = Make("videoconvert");
     encoder_ = Make(factory.c_str());
     if (encoder_) gst_element_link(convert_, encoder_);
   }
   bool Init() {
     if (!encoder_) return false;
-    AddPin(PinDirection::Input, "Input", StaticPad(convert_, "sink"));
-    AddPin(PinDirection::Output, "Output", StaticPad(encoder_, "src"));
+    AddGhostPin(PinDirection::Input, "Input", StaticPad(convert_, "sink"));
+    AddGhostPin(PinDirection::Output, "Output", StaticPad(encoder_, "src"));
     return true;
   }
 

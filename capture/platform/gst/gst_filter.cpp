@@ -8,22 +8,12 @@ namespace media::gst {
 
 using namespace gsth;
 
-Status GPin::QueryPinInfo(PinInfo& info) {
-  info.filter = owner_.lock();
-  info.direction = dir_;
-  info.name = name_;
-  return info.filter ? status::kOk : status::kFail;
-}
-
-
-std::shared_ptr<IFilterGraph> GFilter::Graph() const { return graph_.lock(); }
-
 Status GPin::ConnectionMediaType(MediaType& type) {
-  if (peer_.expired()) return status::kNotConnected;
+  if (!Peer()) return status::kNotConnected;
   CapsRef caps(gst_pad_get_current_caps(ghost_.get()));
   if (!caps) {
     // Not negotiated yet (stopped graph): the device's chosen format, when it is one.
-    auto owner = owner_.lock();
+    auto owner = Owner();
     if (auto cap = std::dynamic_pointer_cast<GCaptureFilter>(owner)) {
       type = cap->Config()->Current();
       return status::kOk;

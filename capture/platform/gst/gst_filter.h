@@ -11,53 +11,36 @@
 #include <vector>
 
 #include "capture/platform/gst/format_map.h"
-#include "capture/platform/gst/gst_handles.h"
+#include "capture/platform/gstqt/gst_handles.h"
 #include "capture/platform/gst/gst_util.h"
+#include "capture/platform/graph_model.h"
 #include "capture/platform/media_platform.h"
 
 namespace media::gst {
 
 using namespace gsth;
 
-enum class Kind { Capture, Grabber, Renderer, Mux, FileWriter, Compressor, SmartTee };
+using model::FilterKind;
 
 class GFilter;
 class GGraph;
 
-class GPin : public IPin {
+// A pin is a ghost pad of its filter's bin.
+class GPin : public model::Pin {
 public:
-  GPin(std::weak_ptr<GFilter> owner, PinDirection dir, std::string name, Guid category,
-       GstPad* ghost)
-      : owner_(std::move(owner)), dir_(dir), name_(std::move(name)), category_(category),
-        ghost_(Share(ghost)) {}
-  PinDirection Direction() const override { return dir_; }
-  Status QueryPinInfo(PinInfo& info) override;
-  Status ConnectedTo(std::shared_ptr<IPin>& other) override {
-    other = peer_.lock();
-    return other ? status::kOk : status::kNotConnected;
-  }
+  GPin(std::weak_ptr<model::Filter> owner, PinDirection dir, std::string name, Guid category, GstPad* ghost)
+      : Pin(std::move(owner), dir, std::move(name), category), ghost_(Share(ghost)) {}
   Status ConnectionMediaType(MediaType& type) override;
-  Guid Category() const override { return category_; }
-
-  std::shared_ptr<GFilter> Owner() const { return owner_.lock(); }
-  const std::string& PinName() const { return name_; }
   GstPad* Pad() const { return ghost_.get(); }
-  std::shared_ptr<GPin> Peer() const { return peer_.lock(); }
-  void SetPeer(const std::shared_ptr<GPin>& p) { peer_ = p; }
-  void ClearPeer() { peer_.reset(); }
 
 private:
-  std::weak_ptr<GFilter> owner_;
-  PinDirection dir_;
-  std::string name_;
-  Guid category_;
   Ref<GstPad> ghost_;
-  std::weak_ptr<GPin> peer_;
 };
 
 // Counters of one capture run, shared with the pad probes (streaming threads).
 struct CaptureCounters {
   std::atomic<bool> gateOpen{true};
+  std::atomic<bool> awaitKeyFrame{false};  // after the gate opens: drop until a key frame
   std::atomic<long> sourceFrames{0};  // frames entering the capture branch while open
   std::atomic<long> offsetGaps{0};
   std::atomic<long> muxFrames{0};
@@ -75,51 +58,43 @@ struct CaptureCounters {
   }
 };
 
-class GFilter : public IBaseFilter, public std::enable_shared_from_this<GFilter> {
+// Where a filter's pad probes find the counters of the graph it is in. The probes hold this
+// slot, never the filter: a probe that dropped the last reference to a filter would tear
+// the pipeline down from its own streaming thread.
+struct CounterSlot {
+  std::mutex mutex;
+  std::shared_ptr<CaptureCounters> counters;
+  std::shared_ptr<CaptureCounters> Get() {
+    std::lock_guard lock(mutex);
+    return counters;
+  }
+  void Set(std::shared_ptr<CaptureCounters> c) {
+    std::lock_guard lock(mutex);
+    counters = std::move(c);
+  }
+};
+
+class GFilter : public model::Filter {
 public:
-  GFilter(Kind kind, std::string defaultName)
-      : kind_(kind), defaultName_(std::move(defaultName)), bin_(Sink(gst_bin_new(nullptr))) {}
+  GFilter(FilterKind kind, std::string defaultName)
+      : Filter(kind, std::move(defaultName)), bin_(Sink(gst_bin_new(nullptr))),
+        slot_(std::make_shared<CounterSlot>()) {}
   ~GFilter() override {
     if (bin_) gst_element_set_state(bin_.get(), GST_STATE_NULL);
   }
 
-  Status GetPages(PropertyPageList& pages) override {
-    pages.pages.clear();
-    return status::kNoInterface;
-  }
-  std::vector<std::shared_ptr<IPin>> EnumPins() override { return {pins_.begin(), pins_.end()}; }
-  std::string Name() const override { return graph_.expired() ? std::string() : name_; }
-  std::shared_ptr<IFilterGraph> Graph() const override;
-
-  Kind FilterKind() const { return kind_; }
-  const std::string& DefaultName() const { return defaultName_; }
   GstElement* Bin() const { return bin_.get(); }
-  std::shared_ptr<GGraph> OwnGraph() const { return graph_.lock(); }
-  void SetGraph(const std::shared_ptr<GGraph>& g, std::string name) {
-    graph_ = g;
-    name_ = std::move(name);
+  std::shared_ptr<GPin> GPinNamed(const std::string& n) const {
+    return std::static_pointer_cast<GPin>(PinNamed(n));
   }
-  void LeaveGraph() {
-    graph_.reset();
-    name_.clear();
-  }
-  const std::vector<std::shared_ptr<GPin>>& Pins() const { return pins_; }
-  std::shared_ptr<GPin> PinNamed(const std::string& n) const {
-    for (auto& p : pins_)
-      if (p->PinName() == n) return p;
-    return nullptr;
-  }
-  // Called when the graph goes from stopped to running/paused, and back.
-  virtual Status Starting() { return status::kOk; }
-  virtual void Stopped() {}
-  virtual void Attached(const std::shared_ptr<CaptureCounters>&) {}
+  void Attached(std::shared_ptr<CaptureCounters> c) { slot_->Set(std::move(c)); }
 
 protected:
   // Exposes `pad` (an element pad inside the bin) as a pin.
-  void AddPin(PinDirection dir, const std::string& name, GstPad* pad, Guid category = {}) {
+  void AddGhostPin(PinDirection dir, const std::string& name, GstPad* pad, Guid category = {}) {
     GstPad* ghost = gst_ghost_pad_new(name.c_str(), pad);
     gst_element_add_pad(bin_.get(), ghost);  // the bin owns the ghost pad
-    pins_.push_back(std::make_shared<GPin>(weak_from_this(), dir, name, category, ghost));
+    AddPin(std::make_shared<GPin>(weak_from_this(), dir, name, category, ghost));
   }
   GstElement* Make(const char* factory) {
     GstElement* e = gst_element_factory_make(factory, nullptr);
@@ -133,14 +108,18 @@ protected:
     if (pad) gst_object_unref(pad);
     return pad;
   }
+  // Adds a buffer probe holding the counter slot.
+  void ProbeCounters(GstPad* pad, GstPadProbeCallback callback) {
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, callback, new std::shared_ptr<CounterSlot>(slot_),
+                      [](gpointer p) { delete static_cast<std::shared_ptr<CounterSlot>*>(p); });
+  }
+  static std::shared_ptr<CaptureCounters> CountersOf(gpointer data) {
+    return (*static_cast<std::shared_ptr<CounterSlot>*>(data))->Get();
+  }
 
 private:
-  Kind kind_;
-  std::string defaultName_;
-  std::string name_;
   Ref<GstElement> bin_;
-  std::weak_ptr<GGraph> graph_;
-  std::vector<std::shared_ptr<GPin>> pins_;
+  std::shared_ptr<CounterSlot> slot_;
 };
 
 }  // namespace media::gst

@@ -23,7 +23,7 @@ struct GrabberState {
 
 class GGrabberFilter : public GFilter {
 public:
-  GGrabberFilter() : GFilter(Kind::Grabber, "SampleGrabber"), state(std::make_shared<GrabberState>()) {
+  GGrabberFilter() : GFilter(FilterKind::Grabber, "SampleGrabber"), state(std::make_shared<GrabberState>()) {
     queue_ = Make("queue");
     g_object_set(queue_, "max-size-buffers", 2u, "leaky", 2, nullptr);  // never stall the source
     // Compressed camera frames (MJPG) are decoded here, so a snapshot only has to convert
@@ -34,8 +34,8 @@ public:
     g_signal_connect(decode, "pad-added", G_CALLBACK(&GGrabberFilter::LinkDecoded), out_);
   }
   void Init() {
-    AddPin(PinDirection::Input, "In", StaticPad(queue_, "sink"));
-    AddPin(PinDirection::Output, "Out", StaticPad(out_, "src"));
+    AddGhostPin(PinDirection::Input, "In", StaticPad(queue_, "sink"));
+    AddGhostPin(PinDirection::Output, "Out", StaticPad(out_, "src"));
     gst_pad_add_probe(StaticPad(out_, "src"), GST_PAD_PROBE_TYPE_BUFFER, &GGrabberFilter::Keep,
                       new std::shared_ptr<GrabberState>(state),
                       [](gpointer p) { delete static_cast<std::shared_ptr<GrabberState>*>(p); });
@@ -116,7 +116,7 @@ public:
     int w = 0, h = 0, n = 0, d = 1;
     if (!Latest(nullptr, &w, &h, &n, &d)) {
       // Before the first frame: the negotiated caps of the input, when any.
-      auto in = filter_->PinNamed("In");
+      auto in = filter_->GPinNamed("In");
       if (!in || !in->Peer()) return status::kNotConnected;
       CapsRef caps(gst_pad_get_current_caps(in->Pad()));
       GstVideoInfo info;

@@ -2,7 +2,7 @@
 
 #include <gst/video/colorbalance.h>
 
-#include <QSocketNotifier>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +13,8 @@
 #include "capture/platform/gst/gst_grabber.h"
 #include "capture/platform/gst/gst_pages.h"
 #include "capture/platform/gst/test_cameras.h"
+#include "capture/platform/gstqt/bus_watch.h"
+#include "capture/platform/qt_owner.h"
 
 namespace media::gst {
 
@@ -30,16 +32,13 @@ public:
     started_ = gst_device_monitor_start(monitor_.get());
     if (!QCoreApplication::instance())
       Warn("media platform", "created before the application object: no device change notices");
-    if (started_ && QCoreApplication::instance()) {
+    if (started_) {
       monitorBus_ = Own(gst_device_monitor_get_bus(monitor_.get()));
-      GPollFD fd{};
-      gst_bus_get_pollfd(monitorBus_.get(), &fd);
-      notifier_ = std::make_unique<QSocketNotifier>(fd.fd, QSocketNotifier::Read);
-      QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { DrainMonitor(); });
+      watch_ = std::make_unique<gstqt::BusWatch>(monitorBus_.get(), [this] { DrainMonitor(); });
     }
   }
   ~GPlatform() override {
-    notifier_.reset();
+    watch_.reset();
     if (started_) gst_device_monitor_stop(monitor_.get());
   }
 
@@ -151,7 +150,7 @@ public:
       if (!g) continue;
       for (auto& f : g->Filters())
         if (auto cap = std::dynamic_pointer_cast<GCaptureFilter>(f); cap && cap->DisplayName() == displayName)
-          g->QueueEvent(GraphEvent{event::kDeviceLost, 0, 0, cap});
+          g->QueueDeviceLost(cap);
     }
   }
 
@@ -183,7 +182,7 @@ private:
 
   Ref<GstDeviceMonitor> monitor_;
   Ref<GstBus> monitorBus_;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<gstqt::BusWatch> watch_;
   bool started_ = false;
   std::function<void()> deviceChange_;
   std::vector<std::weak_ptr<GGraph>> graphs_;

@@ -8,7 +8,7 @@
 #include <QPointer>
 
 #include "capture/platform/gst/gst_filter.h"
-#include "capture/platform/gst/gst_preview.h"
+#include "capture/platform/gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 
 namespace media::gst {
@@ -17,7 +17,7 @@ using namespace gsth;
 
 class GRendererFilter : public GFilter {
 public:
-  GRendererFilter() : GFilter(Kind::Renderer, "Video Renderer"), slot(std::make_shared<gstpreview::FrameSlot>()) {
+  GRendererFilter() : GFilter(FilterKind::Renderer, "Video Renderer"), slot(std::make_shared<gstpreview::FrameSlot>()) {
     GstElement* queue = Make("queue");
     g_object_set(queue, "max-size-buffers", 2u, "leaky", 2, nullptr);
     // decodebin passes raw video through and decodes what cameras send compressed (MJPG).
@@ -40,7 +40,7 @@ public:
     gst_element_set_state(Bin(), GST_STATE_NULL);
     delete widget_.data();
   }
-  void Init() { AddPin(PinDirection::Input, "Input", StaticPad(queue_, "sink")); }
+  void Init() { AddGhostPin(PinDirection::Input, "Input", StaticPad(queue_, "sink")); }
   static void LinkDecoded(GstElement*, GstPad* pad, gpointer convert) {
     GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(convert), "sink");
     if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "capture/platform/gst/gst_handles.h"
+#include "capture/platform/gstqt/gst_handles.h"
 #include "capture/platform/gst/gst_platform.h"
 
 extern "C" {
