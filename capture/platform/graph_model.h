@@ -153,6 +153,8 @@ public:
   bool CaptureGateOpen() const { return gateOpen_; }
   void SetCaptureGate(bool open);
   Status Probe(const std::string& op, const std::string& arg = {}) const;
+  // Test hook: replaces the probe (the scripted backend's call log and failure switches).
+  void SetProbeForTesting(CallProbe probe) { probe_ = std::move(probe); }
 
 protected:
   // Backend hooks.
