@@ -75,7 +75,7 @@ CapsRef CapsForMediaType(const MediaType& type, bool withRate) {
   return CapsRef(caps);
 }
 
-std::string DisplayNameOf(GstDevice* device) {
+gstmap::DeviceIdentity IdentityOf(GstDevice* device) {
   gstmap::DeviceIdentity id;
   GstStructure* props = gst_device_get_properties(device);
   if (props) {
@@ -85,14 +85,18 @@ std::string DisplayNameOf(GstDevice* device) {
     id.vendorId = StructString(props, "device.vendor.id");
     id.productId = StructString(props, "device.product.id");
     id.busInfo = StructString(props, "v4l2.device.bus_info");
+    if (id.busInfo.empty()) id.busInfo = StructString(props, "api.v4l2.cap.bus_info");
     id.card = StructString(props, "v4l2.device.card");
+    if (id.card.empty()) id.card = StructString(props, "api.v4l2.cap.card");
     id.path = StructString(props, "device.path");
     if (id.path.empty()) id.path = StructString(props, "api.v4l2.path");
     gst_structure_free(props);
   }
   CharRef name(gst_device_get_display_name(device));
   if (name) id.name = name.get();
-  return gstmap::DeviceDisplayName(id);
+  return id;
 }
+
+std::string DisplayNameOf(GstDevice* device) { return gstmap::DeviceDisplayName(IdentityOf(device)); }
 
 }  // namespace media::gst

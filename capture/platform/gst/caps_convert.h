@@ -18,6 +18,9 @@ namespace media::gst {
 std::vector<gstmap::CapsEntry> ExpandCaps(const GstCaps* caps);
 // Caps for a video-info media type (null when the subtype has no caps).
 gsth::CapsRef CapsForMediaType(const MediaType& type, bool withRate);
+// What a device's properties say about its identity (V4L2 and PipeWire providers, and the
+// synthetic cameras).
+gstmap::DeviceIdentity IdentityOf(GstDevice* device);
 // The stable display name of a device (its identity, kept in the settings).
 std::string DisplayNameOf(GstDevice* device);
 

@@ -86,6 +86,9 @@ public:
   explicit GWriterFilter(std::string path)
       : GFilter(FilterKind::FileWriter, "File Writer"), sink(std::make_shared<GFileSink>(std::move(path))) {
     fdsink_ = Make("fdsink");
+    // While the stream-control gate is shut nothing reaches the writer: it must not hold the
+    // whole graph (and its preview) waiting for a first buffer to preroll.
+    if (fdsink_) g_object_set(fdsink_, "async", FALSE, nullptr);
   }
   ~GWriterFilter() override { CloseFile(); }
   bool Init() {

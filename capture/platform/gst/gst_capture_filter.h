@@ -35,6 +35,13 @@ public:
     if (!type.IsVideoInfo() || !gstmap::CapsForSubtype(type.subtype)) return status::kInvalidMediaType;
     const auto& b = type.videoInfo->bmiHeader;
     if (b.biWidth <= 0 || b.biHeight == 0) return status::kInvalidMediaType;
+    // A format the device does not list would only be refused once the graph runs.
+    const int32_t height = b.biHeight < 0 ? -b.biHeight : b.biHeight;
+    const bool listed = std::any_of(caps_.begin(), caps_.end(), [&](const gstmap::Capability& c) {
+      return gstmap::MediaTypeFor(c.entry).subtype == type.subtype && c.entry.width == b.biWidth &&
+             c.entry.height == height;
+    });
+    if (!listed) return status::kInvalidMediaType;
     // The element refuses caps changes while it streams; the capture code stops first.
     GstState state = GST_STATE_NULL;
     gst_element_get_state(capsfilter_.get(), &state, nullptr, 0);

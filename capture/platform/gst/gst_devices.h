@@ -27,9 +27,24 @@ constexpr char kEncoderPrefix[] = "@device:gst:encoder:";
 
 class GPlatform;
 
+struct DeviceEntry {
+  std::string displayName;
+  std::string friendlyName;
+  Ref<GstDevice> device;
+};
+// Encoders whose output the AVI muxer takes: {factory name, long name}.
+using EncoderList = std::vector<std::pair<std::string, std::string>>;
+
+// What one enumeration found; its monikers share it, so binding them reads nothing again.
+struct Catalog {
+  std::vector<DeviceEntry> devices;
+  EncoderList encoders;
+};
+
 class GMoniker : public IMoniker {
 public:
-  GMoniker(GPlatform* platform, std::string displayName) : platform_(platform), name_(std::move(displayName)) {}
+  GMoniker(GPlatform* platform, std::string displayName, std::shared_ptr<const Catalog> catalog = nullptr)
+      : platform_(platform), name_(std::move(displayName)), catalog_(std::move(catalog)) {}
   std::string GetDisplayName() const override { return name_; }
   Status IsEqual(const IMoniker& other) const override {
     return other.GetDisplayName() == name_ ? status::kOk : status::kFalse;
@@ -38,8 +53,11 @@ public:
   Status BindToFilter(std::shared_ptr<IBaseFilter>& filter) override;
 
 private:
+  // The enumeration's catalog, or (a moniker parsed from a name) what is there now.
+  std::shared_ptr<const Catalog> Lookup(bool encoders);
   GPlatform* platform_;
   std::string name_;
+  std::shared_ptr<const Catalog> catalog_;
 };
 
 }  // namespace media::gst

@@ -46,9 +46,14 @@ public:
                                std::vector<std::shared_ptr<IMoniker>>& monikers) override {
     monikers.clear();
     if (category == guid::kVideoInputDeviceCategory) {
-      for (auto& d : Devices()) monikers.push_back(std::make_shared<GMoniker>(this, d.displayName));
+      auto catalog = std::make_shared<Catalog>();
+      catalog->devices = Devices();
+      for (auto& d : catalog->devices) monikers.push_back(std::make_shared<GMoniker>(this, d.displayName, catalog));
     } else if (category == guid::kVideoCompressorCategory) {
-      for (auto& e : Encoders()) monikers.push_back(std::make_shared<GMoniker>(this, kEncoderPrefix + e.first));
+      auto catalog = std::make_shared<Catalog>();
+      catalog->encoders = Encoders();
+      for (auto& e : catalog->encoders)
+        monikers.push_back(std::make_shared<GMoniker>(this, kEncoderPrefix + e.first, catalog));
     }
     return monikers.empty() ? status::kFalse : status::kOk;
   }
@@ -95,32 +100,32 @@ public:
   void SetDeviceChangeCallback(std::function<void()> callback) override { deviceChange_ = std::move(callback); }
   uint32_t TickCountMs() override { return NowMs(); }
 
-  struct DeviceEntry {
-    std::string displayName;
-    std::string friendlyName;
-    Ref<GstDevice> device;
-  };
   // The devices present now, in a stable order (by identity).
   std::vector<DeviceEntry> Devices() {
-    std::vector<DeviceEntry> out;
+    std::vector<DeviceEntry> found;
+    std::vector<gstmap::DeviceIdentity> ids;
     GList* list = gst_device_monitor_get_devices(monitor_.get());
     for (GList* l = list; l; l = l->next) {
       auto* dev = GST_DEVICE(l->data);
       CharRef name(gst_device_get_display_name(dev));
-      out.push_back(DeviceEntry{DisplayNameOf(dev), name ? name.get() : "", Own(dev)});
+      ids.push_back(IdentityOf(dev));
+      found.push_back(DeviceEntry{"", name ? name.get() : "", Own(dev)});
     }
     g_list_free(list);
+    const auto names = gstmap::DeviceDisplayNames(ids);
+    std::vector<DeviceEntry> out;
+    for (size_t i = 0; i < found.size(); ++i)
+      if (!names[i].empty()) {
+        found[i].displayName = names[i];
+        out.push_back(std::move(found[i]));
+      }
     std::stable_sort(out.begin(), out.end(),
                      [](const DeviceEntry& a, const DeviceEntry& b) { return a.displayName < b.displayName; });
-    // Identical identities (two functions of one device): keep the first of each.
-    out.erase(std::unique(out.begin(), out.end(),
-                          [](const DeviceEntry& a, const DeviceEntry& b) { return a.displayName == b.displayName; }),
-              out.end());
     return out;
   }
   // Encoders whose output the AVI muxer takes: {factory name, long name}, by factory name.
-  std::vector<std::pair<std::string, std::string>> Encoders() {
-    std::vector<std::pair<std::string, std::string>> out;
+  EncoderList Encoders() {
+    EncoderList out;
     GstElementFactory* avimux = gst_element_factory_find("avimux");
     if (!avimux) return out;
     CapsRef muxCaps;
@@ -189,17 +194,25 @@ private:
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
+std::shared_ptr<const Catalog> GMoniker::Lookup(bool encoders) {
+  if (catalog_) return catalog_;
+  auto now = std::make_shared<Catalog>();
+  if (encoders) now->encoders = platform_->Encoders();
+  else now->devices = platform_->Devices();
+  return now;
+}
+
 Status GMoniker::BindToPropertyBag(std::shared_ptr<IPropertyBag>& bag) {
   if (name_.rfind(kEncoderPrefix, 0) == 0) {
     const std::string factory = name_.substr(sizeof kEncoderPrefix - 1);
-    for (auto& e : platform_->Encoders())
+    for (auto& e : Lookup(true)->encoders)
       if (e.first == factory) {
         bag = std::make_shared<GBag>(e.second, "");
         return status::kOk;
       }
     return status::kFileNotFound;
   }
-  for (auto& d : platform_->Devices())
+  for (auto& d : Lookup(false)->devices)
     if (d.displayName == name_) {
       bag = std::make_shared<GBag>(d.friendlyName, kCaptureFilterClsid);
       return status::kOk;
@@ -210,7 +223,7 @@ Status GMoniker::BindToPropertyBag(std::shared_ptr<IPropertyBag>& bag) {
 Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
   if (name_.rfind(kEncoderPrefix, 0) == 0) {
     const std::string factory = name_.substr(sizeof kEncoderPrefix - 1);
-    for (auto& e : platform_->Encoders())
+    for (auto& e : Lookup(true)->encoders)
       if (e.first == factory) {
         auto f = std::make_shared<GCompressorFilter>(e.second, factory);
         if (!f->Init()) return status::kFail;
@@ -219,6 +232,7 @@ Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
       }
     return status::kFileNotFound;
   }
+  // A device bound later than its enumeration must still be there.
   for (auto& d : platform_->Devices()) {
     if (d.displayName != name_) continue;
     GstElement* source = gst_device_create_element(d.device.get(), nullptr);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "capture/platform/scripted/scripted_impl.h"
 
@@ -84,6 +85,12 @@ public:
     }
     if (Status s = impl_->Check("StreamConfig.SetFormat", arg); Failed(s)) return s;
     if (!type.IsVideoInfo()) return status::kInvalidMediaType;
+    // As a driver does: only a subtype and size it lists.
+    const auto& b = type.videoInfo->bmiHeader;
+    const bool listed = std::any_of(Caps().begin(), Caps().end(), [&](const ScriptedCapability& c) {
+      return c.subtype == type.subtype && c.width == b.biWidth && c.height == std::abs(b.biHeight);
+    });
+    if (!listed) return status::kInvalidMediaType;
     current_ = type;
     return status::kOk;
   }
@@ -142,7 +149,7 @@ public:
                  int descriptionMax) override {
     const auto& d = impl_->settings.devices[device_];
     auto cut = [](const std::string& s, int max) {
-      return max <= 0 ? std::string() : s.substr(0, size_t(max - 1));
+      return max <= 0 ? std::string() : CutToChars(s, size_t(max - 1));
     };
     version = cut(d.compressionVersion, versionMax);
     description = cut(d.compressionDescription, descriptionMax);

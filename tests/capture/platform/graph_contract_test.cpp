@@ -3,6 +3,8 @@
 // says something about the program only while these agree.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -31,7 +33,9 @@ bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
   timer.start();
   while (!done()) {
     if (timer.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QEventLoop loop;
+    QTimer::singleShot(10, &loop, &QEventLoop::quit);
+    loop.exec();
   }
   return true;
 }
