@@ -276,6 +276,25 @@ TYPED_TEST(GraphContract, StreamControlIsGraphWideAtTheMuxer) {
   EXPECT_TRUE(this->Model().CaptureGateOpen());
 }
 
+TYPED_TEST(GraphContract, FormatTheDeviceDoesNotListIsRefused) {
+  std::shared_ptr<IAMStreamConfig> config;
+  ASSERT_EQ(this->builder_->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, this->capture_, config),
+            status::kOk);
+  MediaType before, wanted, after;
+  ASSERT_EQ(config->GetFormat(before), status::kOk);
+  wanted = before;
+  wanted.videoInfo->bmiHeader.biWidth = 333;
+  wanted.videoInfo->bmiHeader.biHeight = 217;
+  EXPECT_EQ(config->SetFormat(wanted), status::kInvalidMediaType);
+  ASSERT_EQ(config->GetFormat(after), status::kOk);
+  EXPECT_EQ(after.videoInfo->bmiHeader.biWidth, before.videoInfo->bmiHeader.biWidth);
+  EXPECT_EQ(after.subtype, before.subtype);
+  // A listed one is taken.
+  VideoStreamConfigCaps caps;
+  ASSERT_EQ(config->GetStreamCaps(0, wanted, caps), status::kOk);
+  EXPECT_EQ(config->SetFormat(wanted), status::kOk);
+}
+
 TYPED_TEST(GraphContract, EventsKeepTheirOrderWithOneNotification) {
   std::shared_ptr<IMediaEventEx> events;
   ASSERT_EQ(this->graph_->QueryMediaEvent(events), status::kOk);
