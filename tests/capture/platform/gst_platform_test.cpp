@@ -570,6 +570,22 @@ TEST_F(GstPlatformTest, ColourControlsPageChangesThePicture) {
   EXPECT_EQ(rig.control->Stop(), status::kOk);
 }
 
+TEST_F(GstPlatformTest, MonikersOfOneEnumerationShareWhatItRead) {
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
+  std::shared_ptr<IMoniker> listed;
+  for (auto& d : devices)
+    if (d->GetDisplayName() == "@device:gst:test:2") listed = d;
+  ASSERT_NE(listed, nullptr);
+  ASSERT_TRUE(SetTestCameraPresentForTesting(2, false));
+  // The enumeration's moniker answers from what the enumeration read, without a new scan;
+  // one parsed from its name looks at the devices there are now.
+  std::shared_ptr<IPropertyBag> bag;
+  EXPECT_EQ(listed->BindToPropertyBag(bag), status::kOk);
+  EXPECT_EQ(Camera(2)->BindToPropertyBag(bag), status::kFileNotFound);
+  ASSERT_TRUE(SetTestCameraPresentForTesting(2, true));
+}
+
 TEST_F(GstPlatformTest, OnePlaceChoosesTheBackend) {
   auto scripted = std::make_shared<ScriptedPlatform>(TwoCameraSettings());
   SetMediaPlatformForTesting(scripted);
