@@ -205,14 +205,16 @@ std::shared_ptr<const Catalog> GMoniker::Lookup(bool encoders) {
 Status GMoniker::BindToPropertyBag(std::shared_ptr<IPropertyBag>& bag) {
   if (name_.rfind(kEncoderPrefix, 0) == 0) {
     const std::string factory = name_.substr(sizeof kEncoderPrefix - 1);
-    for (auto& e : Lookup(true)->encoders)
+    const auto catalog = Lookup(true);  // kept for the loop
+    for (auto& e : catalog->encoders)
       if (e.first == factory) {
         bag = std::make_shared<GBag>(e.second, "");
         return status::kOk;
       }
     return status::kFileNotFound;
   }
-  for (auto& d : Lookup(false)->devices)
+  const auto catalog = Lookup(false);
+  for (auto& d : catalog->devices)
     if (d.displayName == name_) {
       bag = std::make_shared<GBag>(d.friendlyName, kCaptureFilterClsid);
       return status::kOk;
@@ -223,7 +225,8 @@ Status GMoniker::BindToPropertyBag(std::shared_ptr<IPropertyBag>& bag) {
 Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
   if (name_.rfind(kEncoderPrefix, 0) == 0) {
     const std::string factory = name_.substr(sizeof kEncoderPrefix - 1);
-    for (auto& e : Lookup(true)->encoders)
+    const auto catalog = Lookup(true);  // kept for the loop
+    for (auto& e : catalog->encoders)
       if (e.first == factory) {
         auto f = std::make_shared<GCompressorFilter>(e.second, factory);
         if (!f->Init()) return status::kFail;
