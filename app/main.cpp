@@ -8,6 +8,7 @@
 #include <QWindow>
 
 #include "app/lumora2003_app.h"
+#include "app/quit_signals.h"
 #include "capture/main_frame.h"
 #include "capture/platform/media_platform.h"
 
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     app.ExitInstance(1);
     return 1;
   }
+  CloseOnQuitSignals(app.MainFrame());
   if (StartupProbeWanted()) {
     // Shown = the main window's first expose: mapped, laid out and about to be painted.
     auto* probe = new ExposeProbe(&app);

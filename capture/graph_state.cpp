@@ -39,7 +39,7 @@ int CMainFrame::CreateCaptureFilters() {
     if (Succeeded(m_selectedDevice->BindToPropertyBag(bag)) && bag) {
       std::string name;
       if (Succeeded(bag->Read("FriendlyName", name)))
-        m_deviceFriendlyName = name.substr(0, kFriendlyNameChars - 1);
+        m_deviceFriendlyName = media::CutToChars(name, kFriendlyNameChars - 1);
     }
     hr = m_selectedDevice->BindToFilter(m_captureFilter);
   }

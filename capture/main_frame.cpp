@@ -58,6 +58,9 @@ CMainFrame::CMainFrame(int menuResource, media::IMediaPlatform& platform, QWidge
 }
 
 CMainFrame::~CMainFrame() {
+  // A way out that skipped closeEvent (QApplication::quit) still ends the capture, so the
+  // file gets its index.
+  if (m_capturing) EndCapture();
   m_platform.SetDeviceChangeCallback({});
   if (m_mediaEvent) m_mediaEvent->SetNotifyWindow({}, 0, 0);
   if (g_mainFrame == this) g_mainFrame = nullptr;
@@ -71,7 +74,7 @@ bool CMainFrame::OnCreate() {
   CreateAccelerators();
   if (!CreateToolBar() || !CreateStatusBar()) return false;
   // The tool bar is docked at the top and then hidden. Its height still counts in the
-  // video layout (FitWindowToVideo), which keeps the window geometry of the original bar.
+  // video layout (FitWindowToVideo), so the video sits below the strip it would occupy.
   m_toolBar->hide();
   // An overlapped window starts at the desktop's default size (three quarters of the
   // screen); fitting the window to the video resizes it once a device is previewed.

@@ -82,4 +82,13 @@ std::shared_ptr<IPin> FirstPin(IBaseFilter& filter, PinDirection direction) {
   return nullptr;
 }
 
+std::string CutToChars(const std::string& utf8, size_t maxChars) {
+  size_t chars = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    // A byte that does not continue a character starts the next one.
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80 && chars++ == maxChars) return utf8.substr(0, i);
+  }
+  return utf8;
+}
+
 }  // namespace media

@@ -192,9 +192,13 @@ struct VideoStreamConfigCaps {
   int64_t minFrameInterval = 0, maxFrameInterval = 0;  // 100 ns units
   int32_t minBitsPerSecond = 0, maxBitsPerSecond = 0;
 };
-// Size the stream configuration reports for one capability record (the record's size in
-// the original layout); callers only pass it along.
+// Size the stream configuration reports for one capability record; callers only pass it
+// along.
 inline constexpr int kStreamConfigCapsSize = 128;
+
+// The first `maxChars` characters of a UTF-8 text (never a part of a character): names are
+// cut by characters, so a Chinese name keeps as many characters as an English one.
+std::string CutToChars(const std::string& utf8, size_t maxChars);
 
 // The property pages an object offers; freed when it goes out of scope.
 struct PropertyPageList {

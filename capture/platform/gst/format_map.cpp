@@ -104,6 +104,37 @@ std::string DeviceDisplayName(const DeviceIdentity& id) {
   return prefix + "path:" + id.path;
 }
 
+std::string DevicePhysicalKey(const DeviceIdentity& id) {
+  if (id.testCamera >= 0 || !id.serial.empty()) return DeviceDisplayName(id);
+  if (!id.busInfo.empty()) return "bus:" + id.busInfo + (id.card.empty() ? "" : ":" + id.card);
+  if (!id.path.empty()) return "path:" + id.path;
+  return "name:" + id.name;
+}
+
+std::vector<std::string> DeviceDisplayNames(const std::vector<DeviceIdentity>& ids) {
+  std::vector<std::string> names(ids.size()), keys(ids.size());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    keys[i] = DevicePhysicalKey(ids[i]);
+    bool seen = false;
+    for (size_t j = 0; j < i && !seen; ++j) seen = !names[j].empty() && keys[j] == keys[i];
+    if (seen) continue;
+    names[i] = DeviceDisplayName(ids[i]);
+  }
+  // Same name, different devices: each is known by its path (or its place in the list).
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (names[i].empty()) continue;
+    bool shared = false;
+    for (size_t j = 0; j < ids.size(); ++j)
+      shared |= j != i && names[j] == names[i] && keys[j] != keys[i];
+    if (!shared) continue;
+    for (size_t j = i + 1; j < ids.size(); ++j)
+      if (names[j] == names[i] && keys[j] != keys[i])
+        names[j] = kDisplayNamePrefix + (ids[j].path.empty() ? "name:" + ids[j].name + "#" + std::to_string(j)
+                                                              : "path:" + ids[j].path);
+  }
+  return names;
+}
+
 void DropCounter::Add(uint64_t offset) {
   ++seen_;
   if (offset == kNoOffset) return;

@@ -64,6 +64,13 @@ struct DeviceIdentity {
 // "@device:gst:test:N", "@device:gst:usb:VID:PID:SERIAL", "@device:gst:bus:BUSINFO",
 // "@device:gst:name:NAME"; the device path only when nothing else exists.
 std::string DeviceDisplayName(const DeviceIdentity& id);
+// What tells one physical device from another: one camera listed by two providers (V4L2
+// and PipeWire) has one key; two identical cameras without serial numbers differ by bus
+// position or device path.
+std::string DevicePhysicalKey(const DeviceIdentity& id);
+// Display names of the devices of one enumeration, in order: "" for a device an earlier
+// one already stands for; devices that would share a name keep apart by their path.
+std::vector<std::string> DeviceDisplayNames(const std::vector<DeviceIdentity>& ids);
 inline constexpr char kDisplayNamePrefix[] = "@device:gst:";
 
 // Counts frames missing from a stream of buffer offsets (a driver's sequence numbers).

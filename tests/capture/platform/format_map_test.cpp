@@ -109,3 +109,45 @@ TEST(DropCounterTest, CountsGapsInSequenceNumbers) {
 
 }  // namespace
 }  // namespace media::gstmap
+
+namespace media::gstmap {
+namespace {
+
+DeviceIdentity V4l2(const std::string& bus, const std::string& path) {
+  DeviceIdentity id;
+  id.name = "USB Camera";
+  id.card = "USB Camera";
+  id.busInfo = bus;
+  id.path = path;
+  return id;
+}
+
+TEST(DeviceIdentityTest, OneCameraThroughTwoProvidersIsListedOnce) {
+  DeviceIdentity v4l2 = V4l2("usb-0000:00:14.0-1", "/dev/video0");
+  DeviceIdentity pipewire = v4l2;  // the same camera as PipeWire describes it
+  pipewire.path = "";
+  const auto names = DeviceDisplayNames({v4l2, pipewire});
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0], "@device:gst:bus:usb-0000:00:14.0-1:USB Camera");
+  EXPECT_EQ(names[1], "");
+}
+
+TEST(DeviceIdentityTest, TwoIdenticalCamerasWithoutSerialsStayTwo) {
+  // On the bus: told apart by position.
+  auto names = DeviceDisplayNames({V4l2("usb-1", "/dev/video0"), V4l2("usb-2", "/dev/video2")});
+  EXPECT_NE(names[0], names[1]);
+  EXPECT_FALSE(names[0].empty() || names[1].empty());
+  // Known only by name and path: the second is known by its path.
+  DeviceIdentity a, b;
+  a.name = b.name = "Integrated Camera";
+  a.path = "/dev/video0";
+  b.path = "/dev/video2";
+  names = DeviceDisplayNames({a, b});
+  EXPECT_EQ(names[0], "@device:gst:name:Integrated Camera");
+  EXPECT_EQ(names[1], "@device:gst:path:/dev/video2");
+  // A single one keeps its name, whatever its path is today.
+  EXPECT_EQ(DeviceDisplayNames({b})[0], "@device:gst:name:Integrated Camera");
+}
+
+}  // namespace
+}  // namespace media::gstmap

@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QSlider>
 #include <QTimer>
-#include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -20,6 +19,7 @@
 #include <string>
 
 #include "capture/platform/capture_file.h"
+#include "capture/platform/gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 #include "capture/platform/scripted/scripted_platform.h"
 
@@ -29,13 +29,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // Runs the event loop until `done` or the deadline; frames and bus messages arrive through it.
-bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+// The deadline is generous (sanitizer build, loaded machine); a passing wait ends at once.
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
   QElapsedTimer timer;
   timer.start();
   while (!done()) {
     if (timer.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
+    QEventLoop loop;
+    QTimer::singleShot(10, &loop, &QEventLoop::quit);
+    loop.exec();
   }
   return true;
 }
@@ -269,7 +271,23 @@ TEST_F(GstPlatformTest, CaptureGraphWritesAnAviFfprobeReads) {
   std::shared_ptr<IAMDroppedFrames> counter;
   ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, counter),
             status::kOk);
-  QThread::msleep(200);
+  // Frames flow (the preview shows them) but none reaches the file.
+  QWidget owner;
+  std::shared_ptr<IVideoWindow> window;
+  ASSERT_EQ(rig.graph->QueryVideoWindow(window), status::kOk);
+  owner.resize(320, 240);
+  window->put_Owner(OwnerFromWidget(&owner));
+  window->SetWindowPosition(0, 0, 320, 240);
+  window->put_Visible(true);
+  owner.show();
+  gstpreview::PreviewWidget* preview = nullptr;
+  for (auto* child : owner.findChildren<QWidget*>())
+    if (auto* w = dynamic_cast<gstpreview::PreviewWidget*>(child)) preview = w;
+  ASSERT_NE(preview, nullptr);
+  ASSERT_TRUE(WaitFor([&] {
+    preview->grab();  // paints the newest frame, when there is one
+    return preview->FramesPainted() >= 5;
+  }));
   long delivered = -1;
   counter->GetNumNotDropped(delivered);
   EXPECT_EQ(delivered, 0);
@@ -523,28 +541,49 @@ TEST_F(GstPlatformTest, ColourControlsPageChangesThePicture) {
   ASSERT_TRUE(WaitFor([&] { return mean() >= 0; }));
   const double before = mean();
 
-  auto answer = [](int brightness, bool ok) {
+  // Moves the slider once the frame is open, waits until the picture shows it, then closes
+  // the frame. Failures are recorded, never returned from: the dialog must always close.
+  auto answer = [&](int brightness, bool ok, std::function<bool()> seen) {
     QTimer::singleShot(0, [=] {
       QWidget* dialog = QApplication::activeModalWidget();
-      ASSERT_NE(dialog, nullptr);
-      auto* slider = dialog->findChild<QSlider*>("BRIGHTNESS");
-      ASSERT_NE(slider, nullptr);
+      auto* slider = dialog ? dialog->findChild<QSlider*>("BRIGHTNESS") : nullptr;
+      if (!slider) {
+        ADD_FAILURE() << "no brightness slider in the property frame";
+        if (dialog) QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+        return;
+      }
       slider->setValue(brightness);
+      EXPECT_TRUE(WaitFor(seen)) << "the picture did not follow the slider";
       QMetaObject::invokeMethod(dialog, ok ? "accept" : "reject", Qt::QueuedConnection);
     });
   };
-  answer(500, true);
+  answer(500, true, [&] { return mean() > before + 40; });
   QWidget owner;
   EXPECT_EQ(platform_->ShowPropertyFrame(OwnerFromWidget(&owner), 30, 30, "", *rig.capture, pages),
             status::kOk);
-  ASSERT_TRUE(WaitFor([&] { return mean() > before + 40; })) << before << " " << mean();
   const double brighter = mean();
-  answer(-1000, false);
+  EXPECT_GT(brighter, before + 40);
+  answer(-1000, false, [&] { return mean() < brighter - 40; });
   EXPECT_EQ(platform_->ShowPropertyFrame(OwnerFromWidget(&owner), 30, 30, "", *rig.capture, pages),
             status::kFalse);
-  QThread::msleep(150);
   ASSERT_TRUE(WaitFor([&] { return std::abs(mean() - brighter) < 4; }));
   EXPECT_EQ(rig.control->Stop(), status::kOk);
+}
+
+TEST_F(GstPlatformTest, MonikersOfOneEnumerationShareWhatItRead) {
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
+  std::shared_ptr<IMoniker> listed;
+  for (auto& d : devices)
+    if (d->GetDisplayName() == "@device:gst:test:2") listed = d;
+  ASSERT_NE(listed, nullptr);
+  ASSERT_TRUE(SetTestCameraPresentForTesting(2, false));
+  // The enumeration's moniker answers from what the enumeration read, without a new scan;
+  // one parsed from its name looks at the devices there are now.
+  std::shared_ptr<IPropertyBag> bag;
+  EXPECT_EQ(listed->BindToPropertyBag(bag), status::kOk);
+  EXPECT_EQ(Camera(2)->BindToPropertyBag(bag), status::kFileNotFound);
+  ASSERT_TRUE(SetTestCameraPresentForTesting(2, true));
 }
 
 TEST_F(GstPlatformTest, OnePlaceChoosesTheBackend) {

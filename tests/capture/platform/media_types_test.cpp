@@ -64,3 +64,22 @@ TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeader) {
 
 }  // namespace
 }  // namespace media
+
+namespace media {
+namespace {
+
+TEST(CutToCharsTest, CutsCharactersNotBytes) {
+  EXPECT_EQ(CutToChars("camera", 3), "cam");
+  EXPECT_EQ(CutToChars("camera", 6), "camera");
+  EXPECT_EQ(CutToChars("", 3), "");
+  // Three-byte characters: two characters are six bytes, never a split character.
+  const std::string name = "\xE6\x91\x84\xE5\x83\x8F\xE5\xA4\xB4";  // 3 Chinese characters
+  EXPECT_EQ(CutToChars(name, 2), name.substr(0, 6));
+  std::string longName;
+  for (int i = 0; i < 150; ++i) longName += "\xE6\x91\x84";
+  const std::string cut = CutToChars(longName, 119);
+  EXPECT_EQ(cut.size(), 119u * 3);
+}
+
+}  // namespace
+}  // namespace media

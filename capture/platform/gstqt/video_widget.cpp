@@ -1,4 +1,4 @@
-#include "capture/platform/gst/gst_preview.h"
+#include "capture/platform/gstqt/video_widget.h"
 
 #include <gst/video/video.h>
 

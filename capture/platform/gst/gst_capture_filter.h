@@ -1,0 +1,208 @@
+// The capture filter: a device's source element, its stream configuration (format and frame
+// rate through capsfilters and videorate) and the frame counters of a capture run.
+#pragma once
+
+#include <gst/video/colorbalance.h>
+
+#include "capture/platform/gst/caps_convert.h"
+#include "capture/platform/gst/gst_filter.h"
+
+namespace media::gst {
+
+using namespace gsth;
+
+// The one property page the backend offers: the picture controls of a device.
+constexpr Guid kColorBalancePage{0x8A5D5C41, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 0x55, 0x4D, 0x4F, 0x52, 0x41}};
+
+// Stream configuration of a device: its caps list as capabilities; the format is the caps
+// of the device bin's capsfilter.
+class GStreamConfig : public IAMStreamConfig {
+public:
+  GStreamConfig(GstElement* capsfilter, GstElement* ratefilter, std::vector<gstmap::Capability> caps)
+      : capsfilter_(Share(capsfilter)), ratefilter_(Share(ratefilter)), caps_(std::move(caps)) {
+    if (!caps_.empty()) Apply(gstmap::MediaTypeFor(caps_.front().entry));
+  }
+  Status GetPages(PropertyPageList& pages) override {
+    pages.pages.clear();
+    return status::kNoInterface;
+  }
+  Status GetFormat(MediaType& type) override {
+    if (!current_.IsVideoInfo()) return status::kFail;
+    type = current_;
+    return status::kOk;
+  }
+  Status SetFormat(const MediaType& type) override {
+    if (!type.IsVideoInfo() || !gstmap::CapsForSubtype(type.subtype)) return status::kInvalidMediaType;
+    const auto& b = type.videoInfo->bmiHeader;
+    if (b.biWidth <= 0 || b.biHeight == 0) return status::kInvalidMediaType;
+    // A format the device does not list would only be refused once the graph runs.
+    const int32_t height = b.biHeight < 0 ? -b.biHeight : b.biHeight;
+    const bool listed = std::any_of(caps_.begin(), caps_.end(), [&](const gstmap::Capability& c) {
+      return gstmap::MediaTypeFor(c.entry).subtype == type.subtype && c.entry.width == b.biWidth &&
+             c.entry.height == height;
+    });
+    if (!listed) return status::kInvalidMediaType;
+    // The element refuses caps changes while it streams; the capture code stops first.
+    GstState state = GST_STATE_NULL;
+    gst_element_get_state(capsfilter_.get(), &state, nullptr, 0);
+    if (state > GST_STATE_READY) return status::kWrongState;
+    Apply(type);
+    return status::kOk;
+  }
+  Status GetNumberOfCapabilities(int& count, int& size) override {
+    count = int(caps_.size());
+    size = kStreamConfigCapsSize;
+    return status::kOk;
+  }
+  Status GetStreamCaps(int index, MediaType& type, VideoStreamConfigCaps& caps) override {
+    if (index < 0 || size_t(index) >= caps_.size()) return status::kInvalidArg;
+    const auto& c = caps_[size_t(index)];
+    type = gstmap::MediaTypeFor(c.entry);
+    caps = VideoStreamConfigCaps{};
+    caps.guid = guid::kFormatVideoInfo;
+    caps.inputWidth = caps.minOutputWidth = caps.maxOutputWidth = c.entry.width;
+    caps.inputHeight = caps.minOutputHeight = caps.maxOutputHeight = c.entry.height;
+    caps.minFrameInterval = c.minInterval;
+    caps.maxFrameInterval = c.maxInterval;
+    return status::kOk;
+  }
+  const MediaType& Current() const { return current_; }
+
+private:
+  void Apply(const MediaType& type) {
+    MediaType t = type;
+    auto& b = t.videoInfo->bmiHeader;
+    if (b.biHeight < 0) b.biHeight = -b.biHeight;
+    const int64_t want = t.videoInfo->AvgTimePerFrame;
+    // The device runs at a rate it lists (the wanted one when it is listed, else its
+    // fastest for that format and size); videorate makes any other wanted rate from it.
+    const gstmap::Capability* match = nullptr;
+    bool native = want <= 0;
+    for (const auto& c : caps_) {
+      if (gstmap::MediaTypeFor(c.entry).subtype != t.subtype || c.entry.width != b.biWidth ||
+          c.entry.height != b.biHeight)
+        continue;
+      if (!match) match = &c;
+      // One off either way: 30 fps is 333333 or 333334 depending on who rounded.
+      if (want > 0 && (std::abs(want - c.minInterval) <= 1 || std::abs(want - c.maxInterval) <= 1)) {
+        native = true;
+        match = &c;
+      }
+    }
+    MediaType device = t;
+    if (!native || want <= 0) device.videoInfo->AvgTimePerFrame = match ? match->minInterval : 0;
+    CapsRef caps = CapsForMediaType(device, true);
+    if (caps) g_object_set(capsfilter_.get(), "caps", caps.get(), nullptr);
+    CapsRef rate;
+    if (!native && caps) {
+      const auto [n, d] = gstmap::RateForInterval(want);
+      rate.reset(gst_caps_new_simple(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
+                                     "framerate", GST_TYPE_FRACTION, n, d, nullptr));
+    } else {
+      rate.reset(gst_caps_new_any());
+    }
+    g_object_set(ratefilter_.get(), "caps", rate.get(), nullptr);
+    if (want <= 0) t.videoInfo->AvgTimePerFrame = device.videoInfo->AvgTimePerFrame;
+    current_ = t;
+  }
+  Ref<GstElement> capsfilter_;
+  Ref<GstElement> ratefilter_;
+  std::vector<gstmap::Capability> caps_;
+  MediaType current_;
+};
+
+class GDroppedFrames : public IAMDroppedFrames {
+public:
+  explicit GDroppedFrames(std::shared_ptr<CaptureCounters> c) : c_(std::move(c)) {}
+  Status GetNumDropped(long& dropped) override {
+    long lost = 0;
+    // Frames still in the queues while running are not lost; once stopped they are.
+    if (!c_->running) lost = std::max(0L, c_->sourceFrames.load() - c_->muxFrames.load());
+    dropped = c_->offsetGaps.load() + lost;
+    return status::kOk;
+  }
+  Status GetNumNotDropped(long& delivered) override {
+    delivered = c_->muxFrames.load();
+    return status::kOk;
+  }
+  Status GetAverageFrameSize(long& bytes) override {
+    const long n = c_->muxFrames.load();
+    bytes = n > 0 ? long(c_->muxBytes.load() / n) : 0;
+    return status::kOk;
+  }
+
+private:
+  std::shared_ptr<CaptureCounters> c_;
+};
+
+class GCaptureFilter : public GFilter {
+public:
+  GCaptureFilter(std::string friendlyName, std::string displayName, GstElement* source,
+                 std::vector<gstmap::Capability> caps)
+      : GFilter(FilterKind::Capture, std::move(friendlyName)), displayName_(std::move(displayName)),
+        caps_(std::move(caps)) {
+    source_ = source;
+    gst_bin_add(GST_BIN(Bin()), source);
+    capsfilter_ = Make("capsfilter");
+    GstElement* rate = Make("videorate");
+    ratefilter_ = Make("capsfilter");
+    gst_element_link_many(source_, capsfilter_, rate, ratefilter_, nullptr);
+  }
+  void Init() {
+    AddGhostPin(PinDirection::Output, "Capture", StaticPad(ratefilter_, "src"), guid::kPinCategoryCapture);
+    config_ = std::make_shared<GStreamConfig>(capsfilter_, ratefilter_, caps_);
+    // Gaps in the driver's sequence numbers show at the source; the frames the capture
+    // branch should receive are counted after the rate conversion.
+    ProbeCounters(StaticPad(source_, "src"), &GCaptureFilter::CountGaps);
+    ProbeCounters(StaticPad(ratefilter_, "src"), &GCaptureFilter::CountFrames);
+  }
+  const std::string& DisplayName() const { return displayName_; }
+  std::shared_ptr<GStreamConfig> Config() const { return config_; }
+  GstElement* Source() const { return source_; }
+
+  // The device's picture controls: the source itself or an element inside it.
+  GstColorBalance* Balance() const {
+    if (GST_IS_COLOR_BALANCE(source_)) return GST_COLOR_BALANCE(source_);
+    if (GST_IS_BIN(source_)) {
+      GstElement* e = gst_bin_get_by_interface(GST_BIN(source_), GST_TYPE_COLOR_BALANCE);
+      if (e) {
+        gst_object_unref(e);  // the bin keeps it
+        return GST_COLOR_BALANCE(e);
+      }
+    }
+    return nullptr;
+  }
+  Status GetPages(PropertyPageList& pages) override {
+    pages.pages.clear();
+    GstColorBalance* b = Balance();
+    if (!b || !gst_color_balance_list_channels(b)) return status::kNoInterface;
+    pages.pages.push_back(kColorBalancePage);
+    return status::kOk;
+  }
+
+private:
+  static GstPadProbeReturn CountGaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto c = CountersOf(data);
+    if (!c || !c->gateOpen) return GST_PAD_PROBE_OK;
+    const uint64_t offset = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
+    std::lock_guard lock(c->dropMutex);
+    c->drops.Add(offset == GST_BUFFER_OFFSET_NONE ? gstmap::DropCounter::kNoOffset : offset);
+    c->offsetGaps = long(c->drops.Dropped());
+    return GST_PAD_PROBE_OK;
+  }
+  static GstPadProbeReturn CountFrames(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto c = CountersOf(data);
+    if (c && c->gateOpen) c->sourceFrames++;
+    return GST_PAD_PROBE_OK;
+  }
+
+  std::string displayName_;
+  std::vector<gstmap::Capability> caps_;
+  GstElement* source_ = nullptr;
+  GstElement* capsfilter_ = nullptr;
+  GstElement* ratefilter_ = nullptr;
+  std::shared_ptr<GStreamConfig> config_;
+};
+
+
+}  // namespace media::gst

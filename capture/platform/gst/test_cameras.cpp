@@ -1,0 +1,170 @@
+#include "capture/platform/gst/test_cameras.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "capture/platform/gstqt/gst_handles.h"
+#include "capture/platform/gst/gst_platform.h"
+
+extern "C" {
+
+typedef struct {
+  GstDevice parent;
+  int index;
+} LumoraTestCamera;
+
+typedef struct {
+  GstDeviceClass parent_class;
+} LumoraTestCameraClass;
+
+typedef struct {
+  GstDeviceProvider parent;
+} LumoraTestCameraProvider;
+
+typedef struct {
+  GstDeviceProviderClass parent_class;
+} LumoraTestCameraProviderClass;
+
+GType lumora_test_camera_get_type(void);
+GType lumora_test_camera_provider_get_type(void);
+}
+
+G_DEFINE_TYPE(LumoraTestCamera, lumora_test_camera, GST_TYPE_DEVICE)
+G_DEFINE_TYPE(LumoraTestCameraProvider, lumora_test_camera_provider, GST_TYPE_DEVICE_PROVIDER)
+
+namespace {
+
+// Distinct, recognisable pictures per camera: SMPTE bars, snow, red, ball, checkers, ...
+constexpr int kPatterns[] = {0, 1, 4, 18, 10, 13, 12, 24, 6, 17};
+
+// videotestsrc ! videobalance: the balance gives the synthetic camera the brightness,
+// contrast, hue and saturation controls a real camera driver offers. The third camera
+// sends MJPG (! jpegenc), as most USB cameras do at larger sizes.
+constexpr int kMjpgTestCamera = 2;
+
+GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
+  auto* cam = reinterpret_cast<LumoraTestCamera*>(device);
+  GstElement* bin = gst_bin_new(name);
+  GstElement* src = gst_element_factory_make("videotestsrc", nullptr);
+  GstElement* balance = gst_element_factory_make("videobalance", nullptr);
+  GstElement* last = balance;
+  GstElement* jpeg = cam->index == kMjpgTestCamera ? gst_element_factory_make("jpegenc", nullptr) : nullptr;
+  if (!src || !balance || (cam->index == kMjpgTestCamera && !jpeg)) {
+    for (GstElement* e : {src, balance, jpeg})
+      if (e) gst_object_unref(gst_object_ref_sink(e));
+    gst_object_unref(gst_object_ref_sink(bin));
+    return nullptr;
+  }
+  g_object_set(src, "is-live", TRUE, "pattern", kPatterns[cam->index % 10], nullptr);
+  gst_bin_add_many(GST_BIN(bin), src, balance, nullptr);
+  gst_element_link(src, balance);
+  if (jpeg) {
+    gst_bin_add(GST_BIN(bin), jpeg);
+    gst_element_link(balance, jpeg);
+    last = jpeg;
+  }
+  GstPad* out = gst_element_get_static_pad(last, "src");
+  gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
+  gst_object_unref(out);
+  return bin;
+}
+
+GstCaps* TestCameraCaps(int index) {
+  if (index == kMjpgTestCamera)
+    return gst_caps_from_string("image/jpeg,width=320,height=240,framerate=30/1;"
+                                "image/jpeg,width=640,height=480,framerate=30/1");
+  return gst_caps_from_string(
+      "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1;"
+      "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1;"
+      "video/x-raw,format=YUY2,width=640,height=480,framerate=15/1;"
+      "video/x-raw,format=BGR,width=320,height=240,framerate=30/1;"
+      "video/x-raw,format=BGR,width=640,height=480,framerate=30/1;"
+      "video/x-raw,format=I420,width=1280,height=720,framerate=30/1");
+}
+
+GstDevice* NewTestCamera(int i) {
+  GstCaps* caps = TestCameraCaps(i);
+  GstStructure* props =
+      gst_structure_new("lumora-test-camera", "lumora.test-camera", G_TYPE_INT, i, nullptr);
+  gchar* name = g_strdup_printf("Lumora Test Camera %d", i + 1);
+  auto* device = static_cast<LumoraTestCamera*>(g_object_new(
+      lumora_test_camera_get_type(), "display-name", name, "device-class", "Video/Source",
+      "caps", caps, "properties", props, nullptr));
+  device->index = i;
+  g_free(name);
+  gst_structure_free(props);
+  gst_caps_unref(caps);
+  return GST_DEVICE(device);
+}
+
+GList* TestCameraProbe(GstDeviceProvider*) {
+  GList* devices = nullptr;
+  for (int i = media::TestCameraCount() - 1; i >= 0; --i)
+    devices = g_list_prepend(devices, NewTestCamera(i));
+  return devices;
+}
+
+}  // namespace
+
+static void lumora_test_camera_class_init(LumoraTestCameraClass* klass) {
+  GST_DEVICE_CLASS(klass)->create_element = TestCameraCreateElement;
+}
+static void lumora_test_camera_init(LumoraTestCamera* self) { self->index = 0; }
+static void lumora_test_camera_provider_class_init(LumoraTestCameraProviderClass* klass) {
+  GstDeviceProviderClass* dpc = GST_DEVICE_PROVIDER_CLASS(klass);
+  dpc->probe = TestCameraProbe;
+  gst_device_provider_class_set_static_metadata(dpc, "Lumora test cameras", "Video/Source",
+                                                "Synthetic live cameras for testing",
+                                                "lumora2003");
+}
+static void lumora_test_camera_provider_init(LumoraTestCameraProvider*) {}
+
+namespace media {
+
+using namespace gsth;
+
+int TestCameraCount() {
+  const char* env = std::getenv("LUMORA_TEST_CAMERAS");
+  if (!env || !*env) return 0;
+  char* end = nullptr;
+  const long n = std::strtol(env, &end, 10);
+  if (*end != '\0' || n <= 0) return 0;
+  return int(std::min<long>(n, 10));
+}
+
+namespace gst {
+
+void RegisterTestCameras() {
+  if (TestCameraCount() <= 0) return;
+  static bool registered = gst_device_provider_register(
+      nullptr, "lumoratestcameras", GST_RANK_PRIMARY, lumora_test_camera_provider_get_type());
+  (void)registered;
+}
+
+}  // namespace gst
+
+bool SetTestCameraPresentForTesting(int index, bool present) {
+  GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("lumoratestcameras");
+  if (!provider) return false;
+  Ref<GstDeviceProvider> hold = Own(provider);
+  GstDevice* found = nullptr;
+  GList* list = gst_device_provider_get_devices(provider);
+  for (GList* l = list; l; l = l->next)
+    if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, lumora_test_camera_get_type()) &&
+        reinterpret_cast<LumoraTestCamera*>(l->data)->index == index)
+      found = GST_DEVICE(l->data);
+  bool done = false;
+  if (!present && found) {
+    gst_device_provider_device_remove(provider, found);
+    done = true;
+  } else if (present && !found) {
+    gst_device_provider_device_add(provider, NewTestCamera(index));
+    done = true;
+  }
+  g_list_free_full(list, gst_object_unref);
+  return done;
+}
+
+}  // namespace media
