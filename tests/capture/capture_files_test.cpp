@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -97,11 +98,23 @@ class CaptureFilesTest : public ::testing::Test {
     CMainFrame::SetMessageBoxRunnerForTesting([this](QMessageBox& box) {
       script_.boxes.emplace_back(box.windowTitle(), box.text());
     });
+    // The frame's settings live in this test's folder, and the start-up timer reads them now
+    // rather than in the middle of a command's modal loop.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir_ / "config").string()));
     frame_ = std::make_unique<CMainFrame>(res::kMainMenuEnglish, *platform_);
     ASSERT_TRUE(frame_->OnCreate());
+    QElapsedTimer clock;
+    clock.start();
+    while (frame_->TimerRunning(CMainFrame::kStartupTimer) && clock.elapsed() < 5000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(frame_->TimerRunning(CMainFrame::kStartupTimer));
+    // These cases start from a frame without a device's filters (and so without a builder).
+    frame_->ReleaseCaptureFilters();
+    script_.boxes.clear();
   }
   void TearDown() override {
     frame_.reset();
+    qunsetenv("XDG_CONFIG_HOME");
     capture_dialogs::SetRunnerForTesting({});
     CMainFrame::SetMessageBoxRunnerForTesting({});
     fs::remove_all(dir_);
