@@ -98,26 +98,19 @@ int CMainFrame::MakeCaptureGraph() {
     }
   }
 
-  // A rate of 0 or less (or one too small to give a duration) names no frame duration:
-  // the device keeps its own rate.
   bool rateSet = !m_useFrameRate;
   if (m_streamConfig && m_useFrameRate) {
     media::MediaType mt;
     rateSet = Succeeded(m_streamConfig->GetFormat(mt));
-    const double duration = m_frameRate > 0.0 ? 10000000.0 / m_frameRate : 0.0;
-    if (rateSet && mt.IsVideoInfo() && duration > 0.0 && duration < 9.2e18) {
-      mt.videoInfo->AvgTimePerFrame = static_cast<int64_t>(duration);
+    int64_t duration = 0;
+    if (rateSet && mt.IsVideoInfo() && FrameDuration(m_frameRate, duration)) {
+      mt.videoInfo->AvgTimePerFrame = duration;
       rateSet = Succeeded(m_streamConfig->SetFormat(mt));
     }
   }
   if (!rateSet) ShowError("Cannot set frame rate for capture");
 
-  std::shared_ptr<media::IMediaEventEx> events;
-  m_graph->QueryMediaEvent(events);
-  m_mediaEvent = events;
-  if (events)
-    events->SetNotifyWindow([this](uint32_t, intptr_t) { OnGraphNotify(); },
-                            kGraphEventMessage, 0);
+  ListenToGraphEvents();
   m_captureGraphBuilt = 1;
   return 1;
 }

@@ -150,19 +150,15 @@ int CMainFrame::MakePreviewGraph() {
   if (m_streamConfig && m_useFrameRate) {
     media::MediaType mt;
     hr = m_streamConfig->GetFormat(mt);
-    if (Succeeded(hr) && mt.IsVideoInfo() && m_frameRate > 0.0) {
-      mt.videoInfo->AvgTimePerFrame = static_cast<int64_t>(10000000.0 / m_frameRate);
+    int64_t duration = 0;
+    if (Succeeded(hr) && mt.IsVideoInfo() && FrameDuration(m_frameRate, duration)) {
+      mt.videoInfo->AvgTimePerFrame = duration;
       hr = m_streamConfig->SetFormat(mt);
       if (Failed(hr)) ShowError("%x: Cannot set frame rate for preview", static_cast<unsigned>(hr));
     }
   }
 
-  std::shared_ptr<media::IMediaEventEx> events;
-  m_graph->QueryMediaEvent(events);
-  m_mediaEvent = events;
-  if (events)
-    events->SetNotifyWindow([this](uint32_t, intptr_t) { OnGraphNotify(); },
-                            kGraphEventMessage, 0);
+  ListenToGraphEvents();
   m_previewGraphBuilt = 1;
   return 1;
 }
@@ -263,4 +259,22 @@ void CMainFrame::ReleaseCaptureFilters() {
   m_driverDialogs.reset();
   m_compressor.reset();
   m_sampleGrabber.reset();
+}
+
+void CMainFrame::ListenToGraphEvents() {
+  std::shared_ptr<media::IMediaEventEx> events;
+  m_graph->QueryMediaEvent(events);
+  m_mediaEvent = events;
+  if (events)
+    events->SetNotifyWindow([this](uint32_t, intptr_t) { OnGraphNotify(); },
+                            kGraphEventMessage, 0);
+}
+
+bool CMainFrame::FrameDuration(double framesPerSecond, int64_t& duration) {
+  // A rate of 0 or less, or one too small for a 64-bit duration, names no frame duration:
+  // the device keeps its own rate.
+  const double units = framesPerSecond > 0.0 ? 10000000.0 / framesPerSecond : 0.0;
+  if (!(units > 0.0 && units < 9.2e18)) return false;
+  duration = static_cast<int64_t>(units);
+  return true;
 }

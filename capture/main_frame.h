@@ -229,6 +229,10 @@ class CMainFrame : public QMainWindow {
   void OnStopCapture();
   // The capture pin's dropped-frame counter, when not yet held.
   void FindDroppedFrames();
+  // Routes the graph's events to OnGraphNotify on the UI thread.
+  void ListenToGraphEvents();
+  // The frame duration (100 ns units) of a rate; false when the rate names none.
+  static bool FrameDuration(double framesPerSecond, int64_t& duration);
   void OnDestroy();
   void LoadStartupSkin();
   void OnChooseSkin(int id);
