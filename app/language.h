@@ -1,8 +1,7 @@
 // The interface language decided at start-up from the system's default language.
 //
-// The system language is read as a language identifier (the 16-bit number the menus' and
-// dialogs' language pairs are keyed by in the rest of the program's history): simplified
-// Chinese of mainland China is 0x0804, Chinese of Hong Kong 0x0C04. Only those two turn the
+// The system language is read as a 16-bit language identifier: simplified Chinese of
+// mainland China is 0x0804, Chinese of Hong Kong 0x0C04. Only those two turn the
 // interface Chinese; every other language, Taiwan's Chinese included, keeps English.
 #pragma once
 
