@@ -15,9 +15,12 @@
 #include "capture/platform/graph_model.h"
 #include "capture/platform/gst/gst_platform.h"
 #include "capture/platform/scripted/scripted_platform.h"
+#include "tests/capture/platform/live_test_support.h"
 
 namespace media {
 namespace {
+
+using livetest::WaitFor;
 
 namespace fs = std::filesystem;
 
@@ -26,18 +29,6 @@ void EnsureApplication() {
   static char name[] = "graph_contract_test";
   static char* argv[] = {name, nullptr};
   if (!QCoreApplication::instance()) new QApplication(argc, argv);
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(10, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
 }
 
 // What a scenario needs of a backend.

@@ -24,34 +24,15 @@
 
 #include "capture/platform/gst/gst_graph.h"
 #include "capture/platform/gst/gst_platform.h"
+#include "tests/capture/platform/live_test_support.h"
 
 namespace media {
 namespace {
 
+using livetest::WaitFor;
+using livetest::Shell;
+
 namespace fs = std::filesystem;
-
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(10, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    ::pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
 
 // "frames in the header,frames read" of the video stream, and whatever ffprobe complains of.
 struct Probe {

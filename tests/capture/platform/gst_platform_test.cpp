@@ -22,36 +22,15 @@
 #include "capture/platform/gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 #include "capture/platform/scripted/scripted_platform.h"
+#include "tests/capture/platform/live_test_support.h"
 
 namespace media {
 namespace {
 
+using livetest::WaitFor;
+using livetest::Shell;
+
 namespace fs = std::filesystem;
-
-// Runs the event loop until `done` or the deadline; frames and bus messages arrive through it.
-// The deadline is generous (sanitizer build, loaded machine); a passing wait ends at once.
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(10, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    ::pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
 
 class GstPlatformTest : public testing::Test {
 protected:
