@@ -102,12 +102,9 @@ Status GGraph::StartBackend(GraphState target) {
   }
   const GstState want = target == GraphState::Running ? GST_STATE_PLAYING : GST_STATE_PAUSED;
   GstStateChangeReturn r = gst_element_set_state(pipeline_.get(), want);
-  if (r == GST_STATE_CHANGE_ASYNC) {
-    // A change that completes later counts once it completed (bounded wait). One that
-    // fails meanwhile (the first write refused) reaches the event loop as an error abort.
-    r = gst_element_get_state(pipeline_.get(), nullptr, nullptr, 5 * GST_SECOND);
-    if (r == GST_STATE_CHANGE_FAILURE) r = GST_STATE_CHANGE_ASYNC;
-  }
+  // A change that completes later counts once it completed (bounded wait); one that fails
+  // meanwhile (a preroll refused) fails the start as a change refused at once does.
+  if (r == GST_STATE_CHANGE_ASYNC) r = gst_element_get_state(pipeline_.get(), nullptr, nullptr, kStartTimeout);
   if (r == GST_STATE_CHANGE_FAILURE) {
     const Status why = FailureFromBus();
     gst_element_set_state(pipeline_.get(), GST_STATE_NULL);

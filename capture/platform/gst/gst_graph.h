@@ -28,6 +28,8 @@ public:
 
   // How long stopping waits for the file to be finished (end of stream through the branch).
   static constexpr GstClockTime kFinishTimeout = 3 * GST_SECOND;
+  // How long a start waits for a state change that completes asynchronously.
+  static constexpr GstClockTime kStartTimeout = 5 * GST_SECOND;
 
 protected:
   Status AttachFilter(model::Filter& f) override;

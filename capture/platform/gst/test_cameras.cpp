@@ -143,6 +143,38 @@ void RegisterTestCameras() {
   (void)registered;
 }
 
+// Devices added by the test hook: outside the numbered cameras, pictured like the first.
+constexpr int kExtraDevice = 10;
+
+bool AddTestDeviceForTesting(const std::string& name, const std::string& properties) {
+  GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("lumoratestcameras");
+  if (!provider) return false;
+  Ref<GstDeviceProvider> hold = Own(provider);
+  GstStructure* props = gst_structure_from_string(properties.c_str(), nullptr);
+  if (!props) return false;
+  GstCaps* caps = TestCameraCaps(0);
+  auto* device = static_cast<LumoraTestCamera*>(g_object_new(lumora_test_camera_get_type(), "display-name", name.c_str(),
+                                                             "device-class", "Video/Source", "caps", caps,
+                                                             "properties", props, nullptr));
+  device->index = kExtraDevice;
+  gst_structure_free(props);
+  gst_caps_unref(caps);
+  gst_device_provider_device_add(provider, GST_DEVICE(device));
+  return true;
+}
+
+void RemoveTestDevicesForTesting() {
+  GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("lumoratestcameras");
+  if (!provider) return;
+  Ref<GstDeviceProvider> hold = Own(provider);
+  GList* list = gst_device_provider_get_devices(provider);
+  for (GList* l = list; l; l = l->next)
+    if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, lumora_test_camera_get_type()) &&
+        reinterpret_cast<LumoraTestCamera*>(l->data)->index == kExtraDevice)
+      gst_device_provider_device_remove(provider, GST_DEVICE(l->data));
+  g_list_free_full(list, gst_object_unref);
+}
+
 }  // namespace gst
 
 bool SetTestCameraPresentForTesting(int index, bool present) {

@@ -55,12 +55,17 @@ struct ScriptedBackend : Backend {
     long delivered = 0;
     return Succeeded(counter.GetNumNotDropped(delivered)) && delivered >= n;
   }
+  static void Release() {}
   std::shared_ptr<ScriptedPlatform> platform;
 };
 
 struct GstBackend : Backend {
   GstBackend() {
-    if (!platform) platform = CreateGstPlatform().release();  // kept for the run, as the program does
+    if (!platform) platform = CreateGstPlatform().release();  // kept for the suite, as the program does
+  }
+  static void Release() {
+    delete platform;
+    platform = nullptr;
   }
   IMediaPlatform& Platform() override { return *platform; }
   std::string Camera() override { return "@device:gst:test:0"; }
@@ -81,6 +86,7 @@ protected:
     ::setenv("LUMORA_TEST_CAMERAS", "1", 0);
     EnsureApplication();
   }
+  static void TearDownTestSuite() { B::Release(); }
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("lumora-contract-" + std::to_string(::getpid()));
     fs::create_directories(dir_);

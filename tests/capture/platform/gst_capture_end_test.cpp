@@ -1,6 +1,7 @@
 // How a capture ends on the GStreamer backend: a quit signal, an encoder that writes delta
-// frames behind the stream-control gate, an error in the middle of a capture. Each leaves an
-// AVI that ffprobe reads with every delivered frame.
+// frames behind the stream-control gate, an error in the middle of a capture (also with frames
+// still inside the compressor). Each leaves an AVI that ffprobe reads with every delivered
+// frame.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +57,10 @@ protected:
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QApplication(argc, argv);
     if (!platform_) platform_ = CreateGstPlatform().release();
+  }
+  static void TearDownTestSuite() {
+    delete platform_;
+    platform_ = nullptr;
   }
   void SetUp() override {
     if (!HaveFfprobe()) GTEST_SKIP() << "ffprobe unavailable";
@@ -208,6 +214,81 @@ TEST_F(GstCaptureEndTest, ErrorDuringACaptureIsNotifiedAndTheFileStillEnds) {
   EXPECT_EQ(ev.code, event::kErrorAbort);
   EXPECT_EQ(events->GetEvent(ev, 0), status::kTimeout);  // no completion after the error
   events->SetNotifyWindow({}, 0, 0);
+  const Probe probe = ProbeAvi(file);
+  EXPECT_EQ(probe.counts, std::to_string(delivered) + "," + std::to_string(delivered));
+  EXPECT_EQ(probe.errors, "");
+}
+
+// A compressor that keeps every frame until end of stream reaches it, as an encoder with
+// look-ahead does: a queue whose output stays blocked until the end arrives at its input.
+class HoldingCompressor : public gst::GFilter {
+public:
+  HoldingCompressor() : GFilter(gst::FilterKind::Compressor, "Holding Compressor") {
+    queue_ = Make("queue");
+    g_object_set(queue_, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
+  }
+  void Init() {
+    AddGhostPin(PinDirection::Input, "Input", StaticPad(queue_, "sink"));
+    AddGhostPin(PinDirection::Output, "Output", StaticPad(queue_, "src"));
+    block_ = gst_pad_add_probe(StaticPad(queue_, "src"), GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
+                               [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
+    gst_pad_add_probe(StaticPad(queue_, "sink"), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &HoldingCompressor::Release, this,
+                      nullptr);
+  }
+  // Frames inside: those queued and the one waiting at the blocked output.
+  guint Held() const {
+    guint queued = 0;
+    g_object_get(queue_, "current-level-buffers", &queued, nullptr);
+    return queued + 1;
+  }
+
+private:
+  static GstPadProbeReturn Release(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<HoldingCompressor*>(data);
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+      if (const gulong id = self->block_.exchange(0)) gst_pad_remove_probe(StaticPad(self->queue_, "src"), id);
+    return GST_PAD_PROBE_OK;
+  }
+  GstElement* queue_ = nullptr;
+  std::atomic<gulong> block_{0};
+};
+
+TEST_F(GstCaptureEndTest, ErrorDrainsTheFramesStillInsideTheCompressor) {
+  const std::string file = (dir_ / "held.avi").string();
+  auto holder = std::make_shared<HoldingCompressor>();
+  holder->Init();
+  ASSERT_EQ(platform_->CreateCaptureGraphBuilder2(builder_), status::kOk);
+  ASSERT_EQ(platform_->CreateFilterGraph(graph_), status::kOk);
+  ASSERT_EQ(builder_->SetFiltergraph(graph_), status::kOk);
+  std::shared_ptr<IMoniker> camera;
+  ASSERT_EQ(platform_->ParseDisplayName("@device:gst:test:0", camera), status::kOk);
+  ASSERT_EQ(camera->BindToFilter(capture_), status::kOk);
+  ASSERT_EQ(graph_->AddFilter(capture_, ""), status::kOk);
+  std::shared_ptr<IBaseFilter> mux;
+  std::shared_ptr<IFileSinkFilter> sink;
+  ASSERT_EQ(builder_->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
+  ASSERT_EQ(builder_->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, capture_, holder, mux),
+            status::kOk);
+  ASSERT_EQ(builder_->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, capture_, counter_),
+            status::kOk);
+  ASSERT_EQ(graph_->QueryMediaControl(control_), status::kOk);
+  std::shared_ptr<IMediaEventEx> events;
+  ASSERT_EQ(graph_->QueryMediaEvent(events), status::kOk);
+  int notices = 0;
+  events->SetNotifyWindow([&](uint32_t, intptr_t) { ++notices; }, 0x8001, 0);
+
+  ASSERT_TRUE(Succeeded(control_->Run()));
+  ASSERT_TRUE(WaitFor([&] { return holder->Held() >= 6; }));
+  EXPECT_EQ(Delivered(), 0);  // all still inside the compressor
+  GstElement* source = std::static_pointer_cast<gst::GFilter>(capture_)->Bin();
+  GST_ELEMENT_ERROR(source, STREAM, FAILED, ("test failure"), ("posted by the test"));
+  // The graph has read the error when the capture code hears of it and stops.
+  ASSERT_TRUE(WaitFor([&] { return notices > 0; }));
+  const guint held = holder->Held();
+  ASSERT_EQ(control_->Stop(), status::kOk);
+  events->SetNotifyWindow({}, 0, 0);
+  const long delivered = Delivered();
+  EXPECT_GE(delivered, long(held));
   const Probe probe = ProbeAvi(file);
   EXPECT_EQ(probe.counts, std::to_string(delivered) + "," + std::to_string(delivered));
   EXPECT_EQ(probe.errors, "");

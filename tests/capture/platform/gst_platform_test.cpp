@@ -22,6 +22,7 @@
 #include "capture/platform/gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 #include "capture/platform/scripted/scripted_platform.h"
+#include "tests/capture/platform/gst_leak_check.h"
 #include "tests/capture/platform/live_test_support.h"
 
 namespace media {
@@ -40,7 +41,11 @@ protected:
     static char name[] = "gst_platform_test";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QApplication(argc, argv);
-    platform_ = CreateGstPlatform().release();  // lives for the whole run, like the program's
+    platform_ = CreateGstPlatform().release();  // lives for the suite, as in the program
+  }
+  static void TearDownTestSuite() {
+    delete platform_;
+    platform_ = nullptr;
   }
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("lumora-gst-" + std::to_string(::getpid()));
@@ -570,6 +575,7 @@ TEST_F(GstPlatformTest, OnePlaceChoosesTheBackend) {
   SetMediaPlatformForTesting(scripted);
   EXPECT_EQ(&MediaPlatform(), scripted.get());
   SetMediaPlatformForTesting(nullptr);
+  gstleak::KeepsTheProgramPlatform();
   EXPECT_NE(&MediaPlatform(), scripted.get());
   std::vector<std::shared_ptr<IMoniker>> devices;
   MediaPlatform().CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices);

@@ -1,0 +1,215 @@
+// Inside the GStreamer backend: a start that completes asynchronously (and one that fails on
+// the way), pad probes that never hold their filter, and device identity through the
+// synthetic device provider (identical cameras apart by bus path, one camera seen by two
+// providers listed once).
+#include <QApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/platform/gst/gst_graph.h"
+#include "capture/platform/gst/gst_platform.h"
+#include "capture/platform/gst/test_cameras.h"
+#include "tests/capture/platform/live_test_support.h"
+
+namespace media {
+namespace {
+
+using livetest::WaitFor;
+
+// A source that is not live (so the sink prerolls): small test frames through an identity
+// element configured by the test (a delay, or an error on the first frame).
+class TestSource : public gst::GFilter {
+public:
+  TestSource(const char* identityProperty, int value) : GFilter(gst::FilterKind::Capture, "Test Source") {
+    GstElement* src = Make("videotestsrc");
+    GstElement* caps = Make("capsfilter");
+    identity_ = Make("identity");
+    gsth::CapsRef small(gst_caps_from_string("video/x-raw,format=I420,width=64,height=48,framerate=30/1"));
+    g_object_set(caps, "caps", small.get(), nullptr);
+    g_object_set(identity_, identityProperty, value, nullptr);
+    gst_element_link_many(src, caps, identity_, nullptr);
+  }
+  static std::shared_ptr<TestSource> New(const char* identityProperty, int value) {
+    auto f = std::make_shared<TestSource>(identityProperty, value);
+    f->AddGhostPin(PinDirection::Output, "Out", StaticPad(f->identity_, "src"), guid::kPinCategoryCapture);
+    return f;
+  }
+
+private:
+  GstElement* identity_ = nullptr;
+};
+
+// A sink that completes its state changes asynchronously (it prerolls on the first frame).
+class TestSink : public gst::GFilter {
+public:
+  TestSink() : GFilter(gst::FilterKind::Renderer, "Test Sink") {
+    sink_ = Make("fakesink");
+    g_object_set(sink_, "async", TRUE, "sync", FALSE, nullptr);
+  }
+  static std::shared_ptr<TestSink> New() {
+    auto f = std::make_shared<TestSink>();
+    f->AddGhostPin(PinDirection::Input, "In", StaticPad(f->sink_, "sink"));
+    return f;
+  }
+
+private:
+  GstElement* sink_ = nullptr;
+};
+
+class GstBackendTest : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    ::setenv("LUMORA_TEST_CAMERAS", "1", 1);
+    static int argc = 1;
+    static char name[] = "gst_backend_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QApplication(argc, argv);
+    if (!platform_) platform_ = CreateGstPlatform().release();
+  }
+  static void TearDownTestSuite() {
+    delete platform_;
+    platform_ = nullptr;
+  }
+
+  std::shared_ptr<gst::GGraph> NewGraph() {
+    std::shared_ptr<IFilterGraph> g;
+    EXPECT_EQ(platform_->CreateFilterGraph(g), status::kOk);
+    return std::dynamic_pointer_cast<gst::GGraph>(g);
+  }
+  static Status Join(IFilterGraph& graph, const std::shared_ptr<IBaseFilter>& from,
+                     const std::shared_ptr<IBaseFilter>& to) {
+    return graph.Connect(from->EnumPins().front(), to->EnumPins().front());
+  }
+  static GstState PipelineState(gst::GGraph& graph) {
+    GstState now = GST_STATE_VOID_PENDING;
+    gst_element_get_state(graph.Pipeline(), &now, nullptr, 0);
+    return now;
+  }
+
+  static inline IMediaPlatform* platform_ = nullptr;
+};
+
+TEST_F(GstBackendTest, AsynchronousStartCountsOnceCompleteAndAFailedOneLeavesTheGraphStopped) {
+  {
+    SCOPED_TRACE("first frame 300 ms late");
+    auto graph = NewGraph();
+    auto source = TestSource::New("sleep-time", 300000);
+    auto sink = TestSink::New();
+    ASSERT_EQ(graph->AddFilter(source, ""), status::kOk);
+    ASSERT_EQ(graph->AddFilter(sink, ""), status::kOk);
+    ASSERT_EQ(Join(*graph, source, sink), status::kOk);
+    EXPECT_EQ(graph->Pause(), status::kOk);
+    EXPECT_EQ(graph->State(), model::GraphState::Paused);
+    EXPECT_EQ(PipelineState(*graph), GST_STATE_PAUSED);  // prerolled when Pause returned
+    EXPECT_EQ(graph->Run(), status::kOk);
+    EXPECT_EQ(graph->State(), model::GraphState::Running);
+    EXPECT_EQ(PipelineState(*graph), GST_STATE_PLAYING);
+    EXPECT_EQ(graph->Stop(), status::kOk);
+    EXPECT_EQ(PipelineState(*graph), GST_STATE_NULL);
+  }
+  {
+    SCOPED_TRACE("first frame refused");
+    auto graph = NewGraph();
+    auto source = TestSource::New("error-after", 1);
+    auto sink = TestSink::New();
+    ASSERT_EQ(graph->AddFilter(source, ""), status::kOk);
+    ASSERT_EQ(graph->AddFilter(sink, ""), status::kOk);
+    ASSERT_EQ(Join(*graph, source, sink), status::kOk);
+    std::shared_ptr<IMediaEventEx> events;
+    ASSERT_EQ(graph->QueryMediaEvent(events), status::kOk);
+    EXPECT_TRUE(Failed(graph->Run()));
+    EXPECT_EQ(graph->State(), model::GraphState::Stopped);
+    EXPECT_EQ(PipelineState(*graph), GST_STATE_NULL);
+    // The failure was the answer; it is not reported a second time as an event.
+    GraphEvent e;
+    EXPECT_EQ(events->GetEvent(e, 0), status::kTimeout);
+    // The graph is as it was: a working source makes it run.
+    ASSERT_EQ(graph->RemoveFilter(source), status::kOk);
+    auto good = TestSource::New("sleep-time", 0);
+    ASSERT_EQ(graph->AddFilter(good, ""), status::kOk);
+    ASSERT_EQ(Join(*graph, good, sink), status::kOk);
+    EXPECT_EQ(graph->Run(), status::kOk);
+    EXPECT_EQ(PipelineState(*graph), GST_STATE_PLAYING);
+    EXPECT_EQ(graph->Stop(), status::kOk);
+  }
+}
+
+// A probe that held its filter while it ran could drop the last reference on a streaming
+// thread, whose destructor would then stop the pipeline from inside it. Here a probe is held
+// in the middle of its work (the counters' lock is taken) and the filter's owners are counted.
+TEST_F(GstBackendTest, PadProbesHoldTheCountersNotTheFilter) {
+  auto graph = NewGraph();
+  std::shared_ptr<IMoniker> camera;
+  ASSERT_EQ(platform_->ParseDisplayName("@device:gst:test:0", camera), status::kOk);
+  std::shared_ptr<IBaseFilter> capture;
+  ASSERT_EQ(camera->BindToFilter(capture), status::kOk);
+  auto sink = TestSink::New();
+  ASSERT_EQ(graph->AddFilter(capture, ""), status::kOk);
+  ASSERT_EQ(graph->AddFilter(sink, ""), status::kOk);
+  ASSERT_EQ(Join(*graph, capture, sink), status::kOk);
+  const long owners = capture.use_count();
+  ASSERT_TRUE(Succeeded(graph->Run()));
+  auto counters = graph->counters;
+  ASSERT_TRUE(WaitFor([&] { return counters->sourceFrames > 3; }));
+  {
+    std::lock_guard stall(counters->dropMutex);
+    // Frames stop being counted once the source's probe waits for the lock.
+    long last = -1;
+    QElapsedTimer still;
+    ASSERT_TRUE(WaitFor([&] {
+      const long now = counters->sourceFrames;
+      if (now != last) {
+        last = now;
+        still.start();
+      }
+      return still.elapsed() > 300;
+    }));
+    EXPECT_EQ(capture.use_count(), owners);
+  }
+  ASSERT_TRUE(WaitFor([&] { return counters->sourceFrames > 3; }));
+  EXPECT_EQ(graph->Stop(), status::kOk);
+  graph.reset();
+  EXPECT_EQ(capture.use_count(), 1);  // nothing else kept it
+}
+
+TEST_F(GstBackendTest, IdenticalCamerasStayApartAndOneCameraOfTwoProvidersIsListedOnce) {
+  // Two cameras of one model without serial numbers, in two USB ports; the first is also
+  // listed by PipeWire with its own property names.
+  const std::string model = "device.vendor.id=(string)046d, device.product.id=(string)0825, ";
+  ASSERT_TRUE(gst::AddTestDeviceForTesting(
+      "USB Camera", "v4l2, device.path=(string)/dev/video4, " + model +
+                        "v4l2.device.card=(string)\"USB Camera\", v4l2.device.bus_info=(string)usb-0000:00:14.0-1"));
+  ASSERT_TRUE(gst::AddTestDeviceForTesting(
+      "USB Camera", "v4l2, device.path=(string)/dev/video6, " + model +
+                        "v4l2.device.card=(string)\"USB Camera\", v4l2.device.bus_info=(string)usb-0000:00:14.0-2"));
+  ASSERT_TRUE(gst::AddTestDeviceForTesting(
+      "USB Camera", "pipewire, device.api=(string)v4l2, api.v4l2.path=(string)/dev/video4, "
+                    "api.v4l2.cap.card=(string)\"USB Camera\", api.v4l2.cap.bus_info=(string)usb-0000:00:14.0-1"));
+  std::vector<std::shared_ptr<IMoniker>> devices;
+  ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
+  std::vector<std::string> listed;
+  for (auto& d : devices) {
+    std::shared_ptr<IPropertyBag> bag;
+    std::string friendly;
+    ASSERT_EQ(d->BindToPropertyBag(bag), status::kOk);
+    EXPECT_EQ(bag->Read("FriendlyName", friendly), status::kOk);
+    if (friendly != "USB Camera") continue;  // the numbered test cameras, real ones
+    listed.push_back(d->GetDisplayName());
+    std::shared_ptr<IBaseFilter> f;
+    EXPECT_EQ(d->BindToFilter(f), status::kOk);
+  }
+  gst::RemoveTestDevicesForTesting();
+  EXPECT_EQ(listed, (std::vector<std::string>{"@device:gst:bus:usb-0000:00:14.0-1:USB Camera",
+                                              "@device:gst:bus:usb-0000:00:14.0-2:USB Camera"}));
+  ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
+  for (auto& d : devices) EXPECT_EQ(d->GetDisplayName().find(":bus:usb-0000:00:14.0-"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace media
