@@ -6,9 +6,8 @@
 #include <png.h>
 
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <exception>
-#include <string>
 
 #include "imaging/core/text_exception.h"
 #include "imaging/encode/png_image_data.h"
