@@ -109,7 +109,7 @@ void Args(benchmark::internal::Benchmark* b) {
   }
 }
 
-BENCHMARK(BM_Tool)->Apply(Args)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Tool)->Apply(Args)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

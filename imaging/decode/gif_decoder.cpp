@@ -17,6 +17,7 @@ struct ReadState {
 
   uint16_t prefix[kMaxCodes];
   uint8_t suffix[kMaxCodes];
+  uint16_t length[kMaxCodes];  // pixels in each code's string
   uint8_t stack[kStackSize];
   int sp = 0;
 
@@ -54,6 +55,7 @@ struct ReadState {
     for (int i = 0; i < clearCode; ++i) {
       prefix[i] = 0;
       suffix[i] = static_cast<uint8_t>(i);
+      length[i] = 1;
     }
     codeSize = minCodeSize + 1;
     codeLimit = 2 * clearCode;
@@ -66,6 +68,16 @@ struct ReadState {
   // counts as no code). Data running out before the terminator raises code 11 from the
   // source.
   int ReadCode(CDataSource& source) {
+    if (bitCount < codeSize && blockLeft >= 8) {
+      // Whole bytes up to 56 bits at once while the sub-block has 8 left to load.
+      uint64_t word = 0;
+      for (int i = 0; i < 8; ++i) word |= uint64_t(block[i]) << (8 * i);
+      const int taken = (63 - bitCount) >> 3;
+      bits |= (word & ((uint64_t(1) << (8 * taken)) - 1)) << bitCount;
+      bitCount += 8 * taken;
+      block += taken;
+      blockLeft -= taken;
+    }
     while (bitCount < codeSize) {
       if (blockLeft == 0) {
         if (terminatorSeen) return kEnd;
@@ -99,9 +111,10 @@ struct ReadState {
     terminatorSeen = true;
   }
 
-  // Decodes one code and pushes its pixels on the stack (last pixel first). Returns 0, kEnd
-  // at the end code, the end of the data or an undefined code, or kOverflow.
-  int DecodeCode(CDataSource& source) {
+  // Decodes one code. Its pixels go straight to `out` when they fit the `room` bytes there
+  // (the count is returned), else on the stack, last pixel first (0 is returned). Returns
+  // kEnd at the end code, the end of the data or an undefined code, or kOverflow.
+  [[gnu::always_inline]] int DecodeCode(CDataSource& source, uint8_t* out, int room) {
     int code = ReadCode(source);
     while (code == clearCode) {
       ResetTable();
@@ -116,27 +129,45 @@ struct ReadState {
       // First code after a clear: must be a plain pixel value.
       if (code > clearCode) return kEnd;
       firstCode = oldCode = code;
+      if (room > 0) {
+        out[0] = static_cast<uint8_t>(code);
+        return 1;
+      }
       stack[sp++] = static_cast<uint8_t>(code);
       return 0;
     }
-    int incoming = code;
+    const int incoming = code;
     if (code > nextCode) return kEnd;
-    if (code == nextCode) {
-      // The string of the previous code plus its own first pixel.
-      stack[sp++] = static_cast<uint8_t>(firstCode);
-      code = oldCode;
-    }
-    while (code >= clearCode) {
+    // A code one past the table: the string of the previous code plus its own first pixel.
+    const bool repeatsFirst = code == nextCode;
+    if (repeatsFirst) code = oldCode;
+    const int count = length[code] + (repeatsFirst ? 1 : 0);
+    int written = 0;
+    if (count >= 1 && count <= room) {
+      // Every entry's length is its prefix's plus one, so the walk fills out[0..count).
+      uint8_t* p = out + count;
+      if (repeatsFirst) *--p = static_cast<uint8_t>(firstCode);
+      while (code >= clearCode) {
+        *--p = suffix[code];
+        code = prefix[code];
+      }
+      *--p = static_cast<uint8_t>(code);
+      written = count;
+    } else {
+      if (repeatsFirst) stack[sp++] = static_cast<uint8_t>(firstCode);
+      while (code >= clearCode) {
+        if (sp >= kStackSize) return kOverflow;
+        stack[sp++] = suffix[code];
+        code = prefix[code];
+      }
       if (sp >= kStackSize) return kOverflow;
-      stack[sp++] = suffix[code];
-      code = prefix[code];
+      stack[sp++] = static_cast<uint8_t>(code);
     }
-    if (sp >= kStackSize) return kOverflow;
     firstCode = code;
-    stack[sp++] = static_cast<uint8_t>(code);
     if (nextCode < kMaxCodes) {
       prefix[nextCode] = static_cast<uint16_t>(oldCode);
       suffix[nextCode] = static_cast<uint8_t>(firstCode);
+      length[nextCode] = static_cast<uint16_t>(length[oldCode] + 1);
       ++nextCode;
       if (nextCode >= codeLimit && codeLimit < kMaxCodes) {
         codeLimit *= 2;
@@ -144,7 +175,25 @@ struct ReadState {
       }
     }
     oldCode = incoming;
-    return 0;
+    return written;
+  }
+
+  // Decodes codes into out[0..room) while their strings fit there whole: one call per row
+  // stretch rather than per code. Stops when the room is full, or at the first code that
+  // went on the stack (`status` 0) or gave kEnd or kOverflow (`status`). Returns the
+  // pixels written.
+  int Fill(CDataSource& source, uint8_t* out, int room, int& status) {
+    int filled = 0;
+    status = 0;
+    while (filled < room) {
+      const int r = DecodeCode(source, out + filled, room - filled);
+      if (r <= 0) {
+        status = r;
+        break;
+      }
+      filled += r;
+    }
+    return filled;
   }
 };
 
@@ -290,12 +339,13 @@ bool CGifDecoder::ReadImage(CBmp& bmp, CDataSource& source, bool interlaced) {
   RowWalker walker(bmp.GetHeight(), interlaced);
   int x = 0;
   while (!walker.Done()) {
-    if (s.sp == 0) {
-      int r = s.DecodeCode(source);
-      if (r == detail::ReadState::kOverflow) return false;
-      if (r != 0) break;
-    }
     uint8_t* row = rows[walker.Row()];
+    if (s.sp == 0) {
+      int status = 0;
+      x += s.Fill(source, row + x, width - x, status);
+      if (status == detail::ReadState::kOverflow) return false;
+      if (status < 0) break;
+    }
     int n = std::min(s.sp, width - x);
     for (int i = 0; i < n; ++i) row[x + i] = s.stack[--s.sp];
     x += n;
@@ -309,7 +359,7 @@ bool CGifDecoder::ReadImage(CBmp& bmp, CDataSource& source, bool interlaced) {
     // complete image is not spoiled by a file that stops right after it.
     if (s.sp == 0 && source.BytesLeft() > 0) {
       try {
-        s.DecodeCode(source);
+        s.DecodeCode(source, nullptr, 0);
       } catch (const CTextException&) {
       }
     }

@@ -88,13 +88,9 @@ void CGifEncoder::WriteImage(CBmp& bitmap, CDataSink& sink) {
   lzw_->Begin(sink, rows[order[0]][0]);
   bool first = true;
   for (int row : order) {
-    const uint8_t* pixel = rows[row];
-    const uint8_t* end = pixel + width;
-    if (first) {
-      ++pixel;  // the first pixel opened the first string
-      first = false;
-    }
-    for (; pixel != end; ++pixel) lzw_->Add(*pixel);
+    // The first pixel opened the first string.
+    lzw_->AddPixels(rows[row] + (first ? 1 : 0), rows[row] + width);
+    first = false;
   }
   lzw_->Finish();
 

@@ -7,7 +7,7 @@
 // data sub-blocks of at most 254 bytes, each preceded by its count byte.
 //
 // The caller feeds the pixels of the picture in file order (interlaced or not) with
-// Begin, Add and Finish. Finish sends the end code and flushes; it does not write the
+// Begin, AddPixels and Finish. Finish sends the end code and flushes; it does not write the
 // zero-length block that terminates the data.
 #pragma once
 
@@ -30,26 +30,15 @@ public:
   static uint64_t MaxCompressedSize(uint64_t pixels);
 
   void Begin(CDataSink& sink, uint8_t firstPixel);
-  void Add(uint8_t pixel) {
-    const int32_t key = (static_cast<int32_t>(pixel) << kMaxBits) + prefix_;
-    int slot = (static_cast<int>(pixel) << 4) ^ prefix_;
-    if (hash_[slot] == key) {
-      prefix_ = codes_[slot];
-      return;
-    }
-    AddSlow(pixel, key, slot);
-  }
+  // Adds the pixels [pixel, end) in order.
+  void AddPixels(const uint8_t* pixel, const uint8_t* end);
   void Finish();
 
 private:
-  void AddSlow(uint8_t pixel, int32_t key, int slot);
+  bool Probe(int32_t key, int& slot) const;
   void ClearHash();
   void Output(int code);
-  void AppendByte(uint8_t value) {
-    block_[1 + blockCount_++] = value;
-    if (blockCount_ == kBlockSize) FlushBlock();
-  }
-  void FlushBlock();
+  void FlushBlocks(bool all);
 
   CDataSink* sink_ = nullptr;
   int32_t hash_[kHashSize];
@@ -61,6 +50,10 @@ private:
   bool clearPending_ = false;
   uint32_t accumulator_ = 0;
   int accumulatedBits_ = 0;
-  uint8_t block_[1 + kBlockSize];  // count byte, then the data
-  int blockCount_ = 0;
+  // Packed bytes wait here and leave as sub-blocks many at a time: 254 bytes each, the
+  // last one shorter when the end code has been sent. Two bytes of slack for Output.
+  static constexpr int kStagedBlocks = 64;
+  uint8_t staged_[kStagedBlocks * kBlockSize + 2];
+  int stagedCount_ = 0;
+  uint8_t framed_[kStagedBlocks * (1 + kBlockSize)];  // the sub-blocks with their counts
 };

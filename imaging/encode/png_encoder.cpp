@@ -4,14 +4,13 @@
 #include "imaging/encode/png_encoder.h"
 
 #include <png.h>
-#include <zlib.h>
 
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <exception>
-#include <string>
 
 #include "imaging/core/text_exception.h"
+#include "imaging/encode/png_image_data.h"
 
 namespace {
 
@@ -52,40 +51,40 @@ struct Layout {
   int width;
   int height;
   int colourType;
-  bool stripFiller;
   const png_color* palette;  // 256 entries for colour type 3
+  const png::ImageData* data;
 };
 
+// IDAT chunks of at most this many bytes; readers take any size, 64 KiB is the common one.
+constexpr size_t kIdatChunkBytes = 65536;
+
 // longjmp zone: the whole file after the structures exist. False when libpng failed.
-bool WriteAll(png_structp png, png_infop info, const Layout* layout, uint8_t* const* rows) {
+// libpng writes signature, header and palette; the image data, filtered and deflated
+// beforehand, goes out through its chunk writer, followed by the end chunk.
+bool WriteAll(png_structp png, png_infop info, const Layout* layout) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_IHDR(png, info, static_cast<png_uint_32>(layout->width),
                static_cast<png_uint_32>(layout->height), 8, layout->colourType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (layout->colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, layout->palette, 256);
-  // zlib's default strategy rather than libpng's Z_FILTERED: smaller and faster on
-  // photographs, with the same compression level and row filters.
-  png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
   png_write_info(png, info);
-  png_set_packing(png);
-  png_set_bgr(png);
-  if (layout->stripFiller) png_set_filler(png, 0, PNG_FILLER_AFTER);
-  png_write_rows(png, const_cast<png_bytepp>(rows), static_cast<png_uint_32>(layout->height));
-  png_write_end(png, info);
+  static const png_byte kIdat[5] = "IDAT";
+  static const png_byte kIend[5] = "IEND";
+  const uint8_t* bytes = layout->data->bytes.get();
+  for (size_t at = 0, size = layout->data->size; at < size; at += kIdatChunkBytes)
+    png_write_chunk(png, kIdat, bytes + at, size - at < kIdatChunkBytes ? size - at : kIdatChunkBytes);
+  png_write_chunk(png, kIend, nullptr, 0);
   return true;
 }
 
 }  // namespace
 
 size_t CPNGEncoder::MaxEncodedSize(const CBmp& bitmap, const char*) {
-  const uint64_t width = bitmap.GetWidth() > 0 ? bitmap.GetWidth() : 0;
-  const uint64_t height = bitmap.GetHeight() > 0 ? bitmap.GetHeight() : 0;
-  const uint64_t channels = bitmap.GetBitsPerPixel() == 8 ? 1 : 4;
-  // Filtered rows (a filter byte each); deflate's stored-block bound; one 12-byte chunk
-  // frame per IDAT of at least 8 KiB; signature, IHDR, PLTE, IEND.
-  const uint64_t raw = height * (1 + width * channels);
-  const uint64_t deflated = raw + (raw >> 12) + (raw >> 14) + (raw >> 25) + 13 + 6;
-  const uint64_t chunks = (deflated / 8192 + 1) * 12;
+  // The deflated rows at their worst; a 12-byte frame per IDAT; signature, IHDR, PLTE, IEND.
+  const uint64_t deflated =
+      png::MaxImageDataSize(bitmap.GetWidth(), bitmap.GetHeight(), bitmap.GetBitsPerPixel());
+  if (deflated == 0) return CPicEncoder::MaxEncodedSize(bitmap, nullptr);  // refused later
+  const uint64_t chunks = (deflated / kIdatChunkBytes + 1) * 12;
   return 8 + 25 + (12 + 768) + 12 + deflated + chunks + 1024;
 }
 
@@ -94,6 +93,7 @@ void CPNGEncoder::WriteImage(CBmp& bitmap, CDataSink& sink) {
   if (bpp != 8 && bpp != 32)
     RaiseEncoderError(textexception::kUnsupported, "Sorry,only support 8 bits,true color currently!");
   RequirePixelData(bitmap);
+  const png::ImageData data = png::CompressImage(bitmap);
 
   std::exception_ptr pending;
   WriteState state{&sink, &pending, {}};
@@ -109,16 +109,15 @@ void CPNGEncoder::WriteImage(CBmp& bitmap, CDataSink& sink) {
   png_set_write_fn(png, &state, OnWrite, OnFlush);
 
   png_color palette[256];
-  Layout layout{bitmap.GetWidth(), bitmap.GetHeight(), PNG_COLOR_TYPE_PALETTE, false, palette};
+  Layout layout{bitmap.GetWidth(), bitmap.GetHeight(), PNG_COLOR_TYPE_PALETTE, palette, &data};
   if (bpp == 8) {
     const RgbQuad* entries = bitmap.GetPalette();
     for (int i = 0; i < 256; ++i) palette[i] = {entries[i].red, entries[i].green, entries[i].blue};
   } else {
     layout.colourType = bitmap.HasAlpha() ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-    layout.stripFiller = !bitmap.HasAlpha();
   }
 
-  const bool ok = WriteAll(png, info, &layout, bitmap.GetRowTable());
+  const bool ok = WriteAll(png, info, &layout);
   png_destroy_write_struct(&png, &info);
   if (ok) return;
   if (pending) std::rethrow_exception(pending);

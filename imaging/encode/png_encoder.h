@@ -1,10 +1,10 @@
 // CPNGEncoder: writes a PNG through libpng.
 //
 // 8 bits: colour type 3 with the bitmap's whole 256-entry palette. 32 bits: colour type 2
-// (RGB) without alpha, 6 (RGBA) with alpha; the library swaps the stored blue-green-red
-// order and drops the unused fourth byte. Bit depth 8, not interlaced, the library's
-// compression level and filters with zlib's default strategy; no chunks beyond header,
-// palette, data and end.
+// (RGB) without alpha, 6 (RGBA) with alpha, red-green-blue from the stored blue-green-red
+// order. Bit depth 8, not interlaced, standard compression and filter method; the rows are
+// filtered and deflated as png_image_data.h says (libpng's default filter choice, level 6)
+// and go out through libpng's chunk writer. No chunks beyond header, palette, data and end.
 // Other depths raise code 6; library errors code 2 with the library's message.
 #pragma once
 

@@ -3,6 +3,7 @@
 Usage: decode_commands_check.py PATH_TO_LUMORA_IMAGE
 """
 import os
+import random
 import subprocess
 import sys
 import tempfile
@@ -73,11 +74,17 @@ with tempfile.TemporaryDirectory() as tmp:
         "rgb.jpg": (base.convert("RGB"), {"quality": 90}, "JPEG", 32, 0, 2),
         "l.jpg": (base.convert("L"), {"quality": 90}, "JPEG", 8, 0, 2),
     }
+    # 256 colours scattered over the cube: a true-colour quantiser cannot keep them all.
+    rng = random.Random(5)
+    scattered = Image.new("P", (32, 8))
+    scattered.putpalette([rng.randrange(256) for _ in range(768)])
+    scattered.putdata([i % 256 for i in range(256)])
+    files["p256.gif"] = (scattered, {}, "GIF", 8, 0, 0)
     for name, (im, opts, fmt, bpp, alpha, tolerance) in files.items():
         path = os.path.join(tmp, name)
         im.save(path, **opts)
         r = run("info", path)
-        want = f"{fmt} 23x11 {bpp}bpp alpha={alpha}\n"
+        want = f"{fmt} {im.width}x{im.height} {bpp}bpp alpha={alpha}\n"
         check(r.returncode == 0 and r.stdout == want, f"info {name}: {r.stdout!r} {r.stderr!r}")
 
         reference = Image.open(path).convert("RGBA").tobytes()
@@ -93,7 +100,7 @@ with tempfile.TemporaryDirectory() as tmp:
             if r.returncode != 0:
                 continue
             size, pixels = read_pam(pam)
-            check(size == (23, 11), f"decode {name}: size {size}")
+            check(size == im.size, f"decode {name}: size {size}")
             if depth == "8" and bpp == 32:
                 # 8 bits from true colour goes through the quantizer: near, not equal; and
                 # an 8-bit picture carries no alpha of its own.
@@ -114,6 +121,25 @@ with tempfile.TemporaryDirectory() as tmp:
                 want_rgb = Image.open(path).convert("RGB").tobytes()
                 check(all(abs(g - w) <= tolerance for g, w in zip(got, want_rgb)) and
                       len(got) == len(want_rgb), f"convert {name} -> {target}: pixels differ")
+
+        # A palette picture stays a palette picture: every format takes its indices as they
+        # are (GIF would otherwise quantise it again); --depth 24 still widens it.
+        if bpp == 8:
+            want_rgb = Image.open(path).convert("RGB").tobytes()
+            for target in ("gif", "png", "bmp", "tga", "pcx", "tif"):
+                out = os.path.join(tmp, f"{name}.8.{target}")
+                r = run("convert", path, out)
+                mode, got = r.stderr, b""
+                if r.returncode == 0:
+                    with Image.open(out) as back:
+                        mode, got = back.mode, back.convert("RGB").tobytes()
+                check(mode in ("P", "L") and len(got) == len(want_rgb) and
+                      all(abs(g - w) <= tolerance for g, w in zip(got, want_rgb)),
+                      f"convert {name} -> {target} kept 8 bits: {mode!r}")
+            out = os.path.join(tmp, f"{name}.24.png")
+            r = run("convert", path, out, "--depth", "24")
+            check(r.returncode == 0 and " 32bpp " in run("info", out).stdout,
+                  f"convert {name} --depth 24: {r.stderr!r}")
 
     # PICT, written by ImageMagick (Pillow does not write it): true colour and palette.
     rgb = os.path.join(tmp, "rgb.ppm")

@@ -138,6 +138,9 @@ int RunConvert(const Arguments& args) {
       bmp->CreateFromGlobal(dib);
     }
     const int bpp = bmp->GetBitsPerPixel();
+    // A palette picture keeps its palette unless a depth is asked for: widening it to true
+    // colour would only have a GIF quantised again, and lose colours on the way.
+    if (bpp == 8 && !options.depthGiven) options.depth = 8;
     WriteOutput(std::move(bmp), rest[1], options, static_cast<uint8_t>(bpp == 32 ? 24 : bpp));
   });
 }

@@ -4,7 +4,8 @@
 //                           the decoded bitmap as PAM (P7, RGB_ALPHA, MAXVAL 255), palette
 //                           expanded, alpha as stored when the bitmap has alpha, else 255
 //   convert IN OUT [encode options]
-//                           decodes IN (depth 0) and writes OUT as encode does
+//                           decodes IN (depth 0) and writes OUT as encode does; without
+//                           --depth an 8-bit picture stays 8 bits (palette as decoded)
 // Failures: "lumora-image: error CODE: TEXT" on standard error, exit status 1.
 #pragma once
 

@@ -30,6 +30,7 @@ bool ParseOutputOptions(const std::vector<std::string>& args, OutputOptions& opt
     };
     if (arg == "--depth") {
       if (!value(1, 24, options.depth)) return false;
+      options.depthGiven = true;
       if (options.depth != 1 && options.depth != 8 && options.depth != 24) {
         error = "--depth must be 1, 8 or 24";
         return false;

@@ -2,7 +2,7 @@
 // save dialog would produce, then the export container (SetImage + Export).
 //
 // Options understood (shared by every command that writes a picture):
-//   --depth 1|8|24   wanted depth (record byte 1; default 24)
+//   --depth 1|8|24   wanted depth (record byte 1; default 24, but convert keeps 8 bits)
 //   --grey           Gray flag          --interlace    Interlace flag (GIF)
 //   --transparent    Transparent flag   --no-compress  clears Compress (TGA)
 //   --background N   GIF background index 0-255      --quality N   JPEG quality 1-100
@@ -19,6 +19,7 @@
 
 struct OutputOptions {
   int depth = 24;
+  bool depthGiven = false;  // --depth was on the command line
   bool grey = false;
   bool interlace = false;
   bool transparent = false;
