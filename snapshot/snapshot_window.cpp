@@ -68,8 +68,18 @@ void CSnapshotWnd::Place() {
   const int menuHeight = menuWidget() ? menuWidget()->heightForWidth(image_.GetWidth()) : 0;
   const int extra = menuHeight > 0 ? menuHeight
                                    : (menuWidget() ? menuWidget()->sizeHint().height() : 0);
-  resize(image_.GetWidth(), image_.GetHeight() + extra);
-  move(CSnapshotGlue::DockedPosition(*main_));
+  const QSize size(image_.GetWidth(), image_.GetHeight() + extra);
+  const QPoint docked = CSnapshotGlue::DockedPosition(*main_);
+  if (frameGeometry() != geometry()) {
+    resize(size);
+    move(docked);
+    return;
+  }
+  // Not framed by the window manager yet (first showing): move() would put the client area
+  // where the frame belongs. Place the client area instead, allowing for a frame like the
+  // main window's, which the window manager draws the same way.
+  const QPoint frame = main_->geometry().topLeft() - main_->frameGeometry().topLeft();
+  setGeometry(QRect(docked + frame, size));
 }
 
 int CSnapshotWnd::OnSnapshotRefresh() {
