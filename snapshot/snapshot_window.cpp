@@ -68,18 +68,8 @@ void CSnapshotWnd::Place() {
   const int menuHeight = menuWidget() ? menuWidget()->heightForWidth(image_.GetWidth()) : 0;
   const int extra = menuHeight > 0 ? menuHeight
                                    : (menuWidget() ? menuWidget()->sizeHint().height() : 0);
-  const QSize size(image_.GetWidth(), image_.GetHeight() + extra);
-  const QPoint docked = CSnapshotGlue::DockedPosition(*main_);
-  if (frameGeometry() != geometry()) {
-    resize(size);
-    move(docked);
-    return;
-  }
-  // Not framed by the window manager yet (first showing): move() would put the client area
-  // where the frame belongs. Place the client area instead, allowing for a frame like the
-  // main window's, which the window manager draws the same way.
-  const QPoint frame = main_->geometry().topLeft() - main_->frameGeometry().topLeft();
-  setGeometry(QRect(docked + frame, size));
+  CSnapshotGlue::PlaceFrame(*this, CSnapshotGlue::DockedPosition(*main_),
+                            QSize(image_.GetWidth(), image_.GetHeight() + extra), *main_);
 }
 
 int CSnapshotWnd::OnSnapshotRefresh() {

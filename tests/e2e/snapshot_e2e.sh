@@ -93,6 +93,21 @@ shot 05_restored
 check "restoring the main window restores the snapshot window" viewable "$SNAP"
 check "restored snapshot window is still docked" docked
 
+# Maximising the main window leaves the snapshot window where it is.
+frame_of "$SNAP"; before="$FX,$FY"
+# (a double click on the title bar toggles maximising in openbox)
+maximise_toggle() {
+  frame_of "$MAIN"
+  xdotool mousemove $((FX + FW / 2)) $((FY + 8)) click --repeat 2 --delay 80 1; sleep 1.5
+}
+maximise_toggle
+shot 05b_maximised
+frame_of "$MAIN"; echo "      maximised main frame ${FW}x${FH}"
+frame_of "$SNAP"
+check "maximising the main window leaves the snapshot window in place" [ "$FX,$FY" = "$before" ]
+maximise_toggle
+check "un-maximised, the snapshot window is docked again" docked
+
 # A second snapshot refreshes the same window.
 xdotool windowactivate --sync "$MAIN"; sleep 0.3
 xdotool key alt+c; sleep 0.5; xdotool key s; sleep 1
@@ -180,6 +195,15 @@ else
   fail "read-only folder (needs root to mount a tmpfs)"
 fi
 shot 10_end
+
+# Closing the snapshot window and taking another snapshot opens a new, docked window.
+xdotool windowactivate --sync "$SNAP"; sleep 0.3; xdotool key alt+F4
+check "closing the snapshot window" wait_gone '^Snapshot Window$'
+xdotool windowactivate --sync "$MAIN"; sleep 0.3
+xdotool key alt+c; sleep 0.5; xdotool key s
+SNAP=$(wait_window '^Snapshot Window$') && sleep 1
+shot 11_reopened
+check "a snapshot after closing opens the window again, docked" docked
 
 xdotool windowclose "$SNAP" 2>/dev/null; sleep 0.5
 kill "$APP" 2>/dev/null; wait "$APP" 2>/dev/null
