@@ -7,7 +7,9 @@
 # Run by hand (not part of ctest), as root: it mounts a small read-only tmpfs.
 #   tests/e2e/snapshot_e2e.sh [build dir] [output dir]
 # Needs xvfb-run, openbox, xdotool, x11-utils and ImageMagick. Screenshots and the saved
-# files stay in the output dir (default /tmp/snapshot_e2e) for a look.
+# files stay in the output dir (default /tmp/snapshot_e2e) for a look. Save with no picture
+# cannot be reached from the menus (closing the window frees the picture and the window);
+# SnapshotWindowTest covers it.
 set -u
 BUILD=$(realpath "${1:-build}")
 OUT=${2:-/tmp/snapshot_e2e}
@@ -108,7 +110,8 @@ check "maximising the main window leaves the snapshot window in place" [ "$FX,$F
 maximise_toggle
 check "un-maximised, the snapshot window is docked again" docked
 
-# A second snapshot refreshes the same window.
+# A second snapshot refreshes the same window. (The synthetic camera offers no format page,
+# so the picture keeps its size here; SnapshotWindowTest covers the resize.)
 xdotool windowactivate --sync "$MAIN"; sleep 0.3
 xdotool key alt+c; sleep 0.5; xdotool key s; sleep 1
 shot 06_second_snapshot
@@ -179,8 +182,7 @@ if mount -t tmpfs -o size=4m tmpfs "$RO"; then
   save_as 0 "$RO/kept.bmp"
   xdotool key alt+y; sleep 1.5     # yes, replace it
   shot 08_readonly_error
-  err=$(wait_window '^lumora2003$' >/dev/null; xdotool search --onlyvisible --name '^lumora2003$' | head -1)
-  check "an error box is shown" [ -n "$err" ]
+  check "an error box is shown" eval "wait_window '^lumora2003$' >/dev/null"
   xdotool key Return; sleep 0.5
   check "the existing file is unchanged" cmp -s "$OUT/snap.png" "$RO/kept.bmp"
   save_as 2 "$RO/new.png"
