@@ -1,6 +1,8 @@
 #include "snapshot/snapshot_glue.h"
 
 #include <QEvent>
+#include <QMargins>
+#include <QWindow>
 
 namespace {
 constexpr char kGlueName[] = "CSnapshotGlue";
@@ -20,27 +22,44 @@ CSnapshotGlue* CSnapshotGlue::Attach(QWidget* mainWindow, QWidget* snapshot) {
   return glue;
 }
 
+namespace {
+QMargins FrameMargins(const QWidget& w) {
+  return w.windowHandle() ? w.windowHandle()->frameMargins() : QMargins();
+}
+}  // namespace
+
 QPoint CSnapshotGlue::DockedPosition(const QWidget& mainWindow) {
-  const QRect frame = mainWindow.frameGeometry();
+  const QRect frame = mainWindow.geometry().marginsAdded(FrameMargins(mainWindow));
   // One pixel of gap between the two windows.
   return QPoint(frame.x() + frame.width() + 1, frame.y());
+}
+
+void CSnapshotGlue::PlaceFrame(QWidget& window, QPoint framePos, QSize size,
+                               const QWidget& mainWindow) {
+  QMargins frame = FrameMargins(window);
+  if (frame.isNull()) frame = FrameMargins(mainWindow);
+  window.setGeometry(QRect(framePos + QPoint(frame.left(), frame.top()), size));
 }
 
 bool CSnapshotGlue::eventFilter(QObject* watched, QEvent* event) {
   if (watched != main_ || !snapshot_) return false;
   switch (event->type()) {
     case QEvent::Move:
+    // The right edge also moves with the width; leaving the maximised state, the window
+    // system reports the new position before the new size.
+    case QEvent::Resize:
       if (!(main_->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
-        snapshot_->move(DockedPosition(*main_));
+        PlaceFrame(*snapshot_, DockedPosition(*main_), snapshot_->size(), *main_);
         snapshot_->update();
       }
       break;
     case QEvent::WindowStateChange: {
       const Qt::WindowStates state = main_->windowState();
-      if (state & Qt::WindowMinimized)
+      if (state & Qt::WindowMinimized) {
         snapshot_->showMinimized();
-      else if (!(state & (Qt::WindowMaximized | Qt::WindowFullScreen)) && snapshot_->isMinimized())
-        snapshot_->showNormal();
+      } else if (!(state & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        if (snapshot_->isMinimized()) snapshot_->showNormal();
+      }
       break;
     }
     default: break;

@@ -68,8 +68,8 @@ void CSnapshotWnd::Place() {
   const int menuHeight = menuWidget() ? menuWidget()->heightForWidth(image_.GetWidth()) : 0;
   const int extra = menuHeight > 0 ? menuHeight
                                    : (menuWidget() ? menuWidget()->sizeHint().height() : 0);
-  resize(image_.GetWidth(), image_.GetHeight() + extra);
-  move(CSnapshotGlue::DockedPosition(*main_));
+  CSnapshotGlue::PlaceFrame(*this, CSnapshotGlue::DockedPosition(*main_),
+                            QSize(image_.GetWidth(), image_.GetHeight() + extra), *main_);
 }
 
 int CSnapshotWnd::OnSnapshotRefresh() {

@@ -153,6 +153,15 @@ TEST_F(SnapshotWindowTest, FollowsTheMainWindow) {
   QCoreApplication::processEvents();
   EXPECT_EQ(w->pos(), before);  // maximising leaves it where it is
   EXPECT_FALSE(w->isMinimized());
+
+  // Back from maximised, and when only the width changes, it stands at the new right edge.
+  main_.showNormal();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->frameGeometry().topLeft(), Beside());
+  main_.resize(main_.width() + 57, main_.height());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->frameGeometry().topLeft(), Beside());
+  EXPECT_EQ(w->size(), size);
 }
 
 TEST_F(SnapshotWindowTest, ShowingAgainPlacesFromTheCurrentMainWindow) {
