@@ -139,6 +139,7 @@ int CMainFrame::BeginCapture() {
               static_cast<unsigned>(Failed(hr) ? hr : media::status::kNoInterface));
     return 0;
   }
+  ApplyRememberedControls();
   // With stream control the graph runs while the dialog is open (the preview shows) and the
   // file sees nothing until the capture stream is switched on.
   hr = streamControl ? control->Run() : control->Pause();

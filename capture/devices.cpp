@@ -297,6 +297,13 @@ void CMainFrame::ApplyRememberedDeviceSettings() {
     memory.ApplyControls(*controls);
 }
 
+void CMainFrame::ApplyRememberedControls() {
+  if (!m_selectedDevice) return;
+  // Opened only when the device has controls: most graph starts read no profile.
+  if (std::unique_ptr<v4l2::CV4L2Controls> controls = DeviceControls())
+    CDeviceMemory::Read(m_selectedDevice->GetDisplayName()).ApplyControls(*controls);
+}
+
 void CMainFrame::RememberDeviceControls(v4l2::CV4L2Controls& controls) {
   if (!m_selectedDevice) return;
   CDeviceMemory memory = CDeviceMemory::Read(m_selectedDevice->GetDisplayName());

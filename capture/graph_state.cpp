@@ -166,6 +166,7 @@ int CMainFrame::MakePreviewGraph() {
 int CMainFrame::RunPreview() {
   if (m_previewing) return 1;
   if (!m_previewGraphBuilt || !m_graph) return 0;
+  ApplyRememberedControls();
   std::shared_ptr<media::IMediaControl> control;
   media::Status hr = m_graph->QueryMediaControl(control);
   if (Succeeded(hr) && control) {

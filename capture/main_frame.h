@@ -250,6 +250,9 @@ class CMainFrame : public QMainWindow {
   std::unique_ptr<v4l2::CV4L2Controls> DeviceControls() const;
   // The selected device's remembered format and controls, given back to it.
   void ApplyRememberedDeviceSettings();
+  // The remembered control values again, before a graph starts: the device may have been
+  // reopened, reset or changed by another program since.
+  void ApplyRememberedControls();
   void RememberDeviceControls(v4l2::CV4L2Controls& controls);
   void RememberDeviceFormat();
 

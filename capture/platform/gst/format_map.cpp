@@ -50,6 +50,18 @@ int64_t FrameInterval(int fpsNum, int fpsDen) {
   return int64_t(10000000) * fpsDen / fpsNum;
 }
 
+std::vector<int64_t> OfferedIntervals(int64_t minInterval, int64_t maxInterval) {
+  if (minInterval <= 0) return {};
+  if (maxInterval < minInterval) maxInterval = minInterval;
+  std::vector<int64_t> out{minInterval};
+  // 60 fps and the others as the capture code writes them (10000000 / rate).
+  for (int64_t usual : {166666, 200000, 333333, 400000, 416666, 500000, 666666, 1000000, 1333333, 2000000})
+    // One off either way is the same rate rounded elsewhere.
+    if (usual > minInterval + 1 && usual < maxInterval - 1) out.push_back(usual);
+  if (maxInterval > minInterval + 1) out.push_back(maxInterval);
+  return out;
+}
+
 std::pair<int, int> RateForInterval(int64_t interval) {
   if (interval <= 0) return {0, 1};
   const int64_t g = std::gcd(int64_t(10000000), interval);

@@ -41,6 +41,10 @@ int64_t FrameInterval(int fpsNum, int fpsDen);
 // A reduced fraction for a frame interval (0/1 when the interval is not positive).
 std::pair<int, int> RateForInterval(int64_t interval);
 
+// Frame intervals a format page offers for a capability, fastest first: its fastest and
+// slowest rate and the usual rates between them (60, 50, 30, 25, 24, 20, 15, 10, 7.5, 5).
+std::vector<int64_t> OfferedIntervals(int64_t minInterval, int64_t maxInterval);
+
 // Media type of one entry (RGB rows bottom-up: positive height).
 MediaType MediaTypeFor(const CapsEntry& entry);
 

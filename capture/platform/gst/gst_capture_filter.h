@@ -14,6 +14,9 @@ using namespace gsth;
 // The one property page the backend offers: the picture controls of a device.
 constexpr Guid kColorBalancePage{0x8A5D5C41, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 0x55, 0x4D, 0x4F, 0x52, 0x41}};
 
+// The format page of a device's stream configuration.
+constexpr Guid kStreamFormatPage{0x8A5D5C42, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 0x55, 0x4D, 0x46, 0x4D, 0x54}};
+
 // Stream configuration of a device: its caps list as capabilities; the format is the caps
 // of the device bin's capsfilter.
 class GStreamConfig : public IAMStreamConfig {
@@ -24,7 +27,9 @@ public:
   }
   Status GetPages(PropertyPageList& pages) override {
     pages.pages.clear();
-    return status::kNoInterface;
+    if (caps_.empty()) return status::kNoInterface;
+    pages.pages.push_back(kStreamFormatPage);
+    return status::kOk;
   }
   Status GetFormat(MediaType& type) override {
     if (!current_.IsVideoInfo()) return status::kFail;

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "capture/platform/media_platform.h"
+
 class QWidget;
 
 namespace media::gstpages {
@@ -14,5 +16,11 @@ namespace media::gstpages {
 // (x, y) of `owner` (screen origin without owner). Returns true on OK.
 bool ShowColorBalance(QWidget* owner, int x, int y, const std::string& caption,
                       GstColorBalance* balance);
+
+// Modal page choosing a device's colour space, output size and frame rate among what its
+// stream configuration lists (frame-rate ranges as the usual rates inside them). OK sets
+// the format; one the device refuses keeps the page open. kOk on OK, kFalse on Cancel.
+Status ShowStreamFormat(QWidget* owner, int x, int y, const std::string& caption,
+                        IAMStreamConfig& config);
 
 }  // namespace media::gstpages

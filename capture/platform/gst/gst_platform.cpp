@@ -15,6 +15,8 @@
 #include "capture/platform/gst/test_cameras.h"
 #include "capture/platform/gstqt/bus_watch.h"
 #include "capture/platform/qt_owner.h"
+#include "capture/platform/v4l2/v4l2_io.h"
+#include "capture/platform/v4l2/v4l2_registry.h"
 
 namespace media::gst {
 
@@ -36,8 +38,10 @@ public:
       monitorBus_ = Own(gst_device_monitor_get_bus(monitor_.get()));
       watch_ = std::make_unique<gstqt::BusWatch>(monitorBus_.get(), [this] { DrainMonitor(); });
     }
+    v4l2::SetControlsFinder([this](const std::string& name) { return ControlsOf(name); });
   }
   ~GPlatform() override {
+    v4l2::SetControlsFinder({});
     watch_.reset();
     if (started_) gst_device_monitor_stop(monitor_.get());
   }
@@ -88,6 +92,10 @@ public:
   Status ShowPropertyFrame(OwnerWindow owner, int x, int y, const std::string& caption,
                            IPropertyPageHost& object, const PropertyPageList& pages) override {
     if (pages.pages.empty()) return status::kOk;
+    if (auto* config = dynamic_cast<GStreamConfig*>(&object);
+        config && std::find(pages.pages.begin(), pages.pages.end(), kStreamFormatPage) != pages.pages.end())
+      return gstpages::ShowStreamFormat(WidgetFromOwner(owner), x, y, caption.empty() ? "Video Format" : caption,
+                                        *config);
     auto* filter = dynamic_cast<GCaptureFilter*>(&object);
     GstColorBalance* balance = filter ? filter->Balance() : nullptr;
     if (!balance || std::find(pages.pages.begin(), pages.pages.end(), kColorBalancePage) == pages.pages.end())
@@ -148,6 +156,18 @@ public:
     gst_plugin_feature_list_free(list);
     std::sort(out.begin(), out.end());
     return out;
+  }
+  // A device's camera controls: the in-memory node of a synthetic camera, the /dev/video
+  // node of a real one; none for sources without a V4L2 node.
+  std::unique_ptr<v4l2::CV4L2Controls> ControlsOf(const std::string& displayName) {
+    for (auto& d : Devices()) {
+      if (d.displayName != displayName) continue;
+      const gstmap::DeviceIdentity id = IdentityOf(d.device.get());
+      if (id.testCamera >= 0) return TestCameraControls(id.testCamera);
+      if (id.path.rfind("/dev/video", 0) == 0) return v4l2::CV4L2Controls::Open(v4l2::SystemV4L2Io(), id.path);
+      return nullptr;
+    }
+    return nullptr;
   }
   void DeviceRemovedFromGraphs(const std::string& displayName) {
     for (auto& w : graphs_) {

@@ -24,8 +24,10 @@ public:
     GstElement* decode = Make("decodebin");
     GstElement* convert = Make("videoconvert");
     GstElement* caps = Make("capsfilter");
-    CapsRef bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
-    g_object_set(caps, "caps", bgrx.get(), nullptr);
+    // Formats the widget paints itself pass videoconvert untouched: the widget converts
+    // them only for the frames it shows, in one pass into the window.
+    CapsRef paintable(gst_caps_from_string(gstpreview::PreviewWidget::kPaintableCaps));
+    g_object_set(caps, "caps", paintable.get(), nullptr);
     GstElement* sink = Make("appsink");
     // wait-on-eos=false: a capture graph's EOS must not wait for the preview to be pulled.
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "wait-on-eos", FALSE,

@@ -2,11 +2,16 @@
 
 #include <gst/gst.h>
 
+#include <linux/videodev2.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 #include "capture/platform/gstqt/gst_handles.h"
 #include "capture/platform/gst/gst_platform.h"
+#include "capture/platform/v4l2/fake_v4l2.h"
 
 extern "C" {
 
@@ -44,6 +49,86 @@ constexpr int kPatterns[] = {0, 1, 4, 18, 10, 13, 12, 24, 6, 17};
 // sends MJPG (! jpegenc), as most USB cameras do at larger sizes.
 constexpr int kMjpgTestCamera = 2;
 
+// Each synthetic camera has a V4L2 node in memory with a UVC webcam's controls. A camera
+// plugged in again gets a new node, with the driver's defaults, as a real one would.
+struct Nodes {
+  std::mutex mutex;
+  std::map<int, std::shared_ptr<v4l2::FakeV4L2>> byIndex;
+};
+Nodes& TestNodes() {
+  static Nodes nodes;
+  return nodes;
+}
+
+std::shared_ptr<v4l2::FakeV4L2> NodeOf(int index) {
+  Nodes& n = TestNodes();
+  std::lock_guard lock(n.mutex);
+  auto& node = n.byIndex[index];
+  if (!node) node = std::make_shared<v4l2::FakeV4L2>(media::gst::TestCameraNodePath(index));
+  return node;
+}
+
+void UnplugNode(int index) {
+  Nodes& n = TestNodes();
+  std::lock_guard lock(n.mutex);
+  if (auto it = n.byIndex.find(index); it != n.byIndex.end()) {
+    it->second->Unplug();
+    n.byIndex.erase(it);
+  }
+}
+
+// The node's picture controls drive the videobalance: each control's range maps around its
+// default onto the balance's range around its neutral value, so the defaults change nothing
+// and the balance stays in passthrough. Values are taken when a frame passes and set only
+// when they changed, so a colour-balance page may still move the balance directly.
+struct BalanceLink {
+  struct Mapping {
+    uint32_t id;
+    const char* property;
+    double neutral;
+    int64_t minimum, maximum, defaultValue;
+    int32_t applied;
+    bool set;
+  };
+  std::shared_ptr<v4l2::FakeV4L2> node;
+  std::vector<Mapping> mappings;
+};
+
+BalanceLink* NewBalanceLink(std::shared_ptr<v4l2::FakeV4L2> node) {
+  auto* link = new BalanceLink{std::move(node), {}};
+  const std::pair<uint32_t, const char*> wanted[] = {{V4L2_CID_BRIGHTNESS, "brightness"},
+                                                      {V4L2_CID_CONTRAST, "contrast"},
+                                                      {V4L2_CID_SATURATION, "saturation"},
+                                                      {V4L2_CID_HUE, "hue"}};
+  for (const auto& c : v4l2::FakeV4L2::UvcWebcamControls())
+    for (const auto& [id, property] : wanted)
+      if (c.id == id) {
+        const double neutral = (id == V4L2_CID_CONTRAST || id == V4L2_CID_SATURATION) ? 1.0 : 0.0;
+        link->mappings.push_back({id, property, neutral, c.minimum, c.maximum, c.defaultValue, 0, false});
+      }
+  return link;
+}
+
+GstPadProbeReturn SyncBalance(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+  auto* link = static_cast<BalanceLink*>(data);
+  GstObject* balance = gst_pad_get_parent(pad);
+  if (!balance) return GST_PAD_PROBE_OK;
+  for (auto& m : link->mappings) {
+    const int32_t v = link->node->Value(m.id);
+    if (m.set && v == m.applied) continue;
+    m.applied = v;
+    m.set = true;
+    const double span = v >= m.defaultValue ? double(m.maximum - m.defaultValue)
+                                            : double(m.defaultValue - m.minimum);
+    const double t = span > 0 ? double(v - m.defaultValue) / span : 0.0;
+    g_object_set(balance, m.property, m.neutral + std::clamp(t, -1.0, 1.0), nullptr);
+  }
+  gst_object_unref(balance);
+  return GST_PAD_PROBE_OK;
+}
+
+void FreeBalanceLink(gpointer data) { delete static_cast<BalanceLink*>(data); }
+
 GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
   auto* cam = reinterpret_cast<LumoraTestCamera*>(device);
   GstElement* bin = gst_bin_new(name);
@@ -58,6 +143,10 @@ GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
     return nullptr;
   }
   g_object_set(src, "is-live", TRUE, "pattern", kPatterns[cam->index % 10], nullptr);
+  GstPad* balanceIn = gst_element_get_static_pad(balance, "sink");
+  gst_pad_add_probe(balanceIn, GST_PAD_PROBE_TYPE_BUFFER, SyncBalance,
+                    NewBalanceLink(NodeOf(cam->index)), FreeBalanceLink);
+  gst_object_unref(balanceIn);
   gst_bin_add_many(GST_BIN(bin), src, balance, nullptr);
   gst_element_link(src, balance);
   if (jpeg) {
@@ -175,6 +264,15 @@ void RemoveTestDevicesForTesting() {
   g_list_free_full(list, gst_object_unref);
 }
 
+std::string TestCameraNodePath(int index) { return "/dev/lumora-test-camera" + std::to_string(index); }
+
+std::unique_ptr<v4l2::CV4L2Controls> TestCameraControls(int index) {
+  if (index < 0 || index >= TestCameraCount()) return nullptr;
+  return v4l2::CV4L2Controls::Open(NodeOf(index), TestCameraNodePath(index));
+}
+
+void UnplugTestCameraNode(int index) { UnplugNode(index); }
+
 }  // namespace gst
 
 bool SetTestCameraPresentForTesting(int index, bool present) {
@@ -189,6 +287,7 @@ bool SetTestCameraPresentForTesting(int index, bool present) {
       found = GST_DEVICE(l->data);
   bool done = false;
   if (!present && found) {
+    gst::UnplugTestCameraNode(index);
     gst_device_provider_device_remove(provider, found);
     done = true;
   } else if (present && !found) {

@@ -1,8 +1,12 @@
 // Synthetic cameras: an in-process device provider whose devices make live videotestsrc
-// elements, so the device monitor lists them like real cameras.
+// elements, so the device monitor lists them like real cameras. Each has camera controls
+// through a V4L2 node in memory; brightness, contrast, saturation and hue act on its picture.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "capture/platform/v4l2/v4l2_controls.h"
 
 namespace media::gst {
 
@@ -16,5 +20,11 @@ void RegisterTestCameras();
 // The second hook takes all such devices away again.
 bool AddTestDeviceForTesting(const std::string& name, const std::string& properties);
 void RemoveTestDevicesForTesting();
+
+// The in-memory node of camera `index` and its controls (null for a camera that does not exist).
+std::string TestCameraNodePath(int index);
+std::unique_ptr<v4l2::CV4L2Controls> TestCameraControls(int index);
+// The camera was pulled out: its node answers ENODEV; a camera plugged in again gets a new one.
+void UnplugTestCameraNode(int index);
 
 }  // namespace media::gst

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QMetaObject>
+#include <QPaintEngine>
 #include <QPainter>
 
 namespace media::gstpreview {
@@ -17,8 +18,64 @@ PreviewWidget::PreviewWidget(std::shared_ptr<FrameSlot> slot) : slot_(std::move(
 }
 
 PreviewWidget::~PreviewWidget() {
-  std::lock_guard lock(slot_->mutex);
-  slot_->receiver = nullptr;
+  {
+    std::lock_guard lock(slot_->mutex);
+    slot_->receiver = nullptr;
+  }
+  if (converter_) gst_video_converter_free(converter_);
+}
+
+bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride) {
+  const int w = GST_VIDEO_FRAME_WIDTH(&frame), h = GST_VIDEO_FRAME_HEIGHT(&frame);
+  GstVideoInfo outInfo;
+  gst_video_info_set_format(&outInfo, GST_VIDEO_FORMAT_BGRx, guint(w), guint(h));
+  // The converter keeps rate, aspect and interlacing: only format and layout change.
+  outInfo.fps_n = frame.info.fps_n;
+  outInfo.fps_d = frame.info.fps_d;
+  outInfo.par_n = frame.info.par_n;
+  outInfo.par_d = frame.info.par_d;
+  outInfo.interlace_mode = frame.info.interlace_mode;
+  outInfo.stride[0] = stride;
+  outInfo.size = gsize(stride) * gsize(h);
+  if (!converter_ || !gst_video_info_is_equal(&converterIn_, &frame.info) ||
+      !gst_video_info_is_equal(&converterOut_, &outInfo)) {
+    if (converter_) gst_video_converter_free(converter_);
+    converter_ = gst_video_converter_new(
+        const_cast<GstVideoInfo*>(&frame.info), &outInfo,
+        gst_structure_new("config", GST_VIDEO_CONVERTER_OPT_DITHER_METHOD,
+                          GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE, nullptr));
+    converterIn_ = frame.info;
+    converterOut_ = outInfo;
+  }
+  if (!converter_) return false;
+  GstBuffer* wrapped = gst_buffer_new_wrapped_full(GstMemoryFlags(0), out, outInfo.size, 0,
+                                                   outInfo.size, nullptr, nullptr);
+  GstVideoFrame dest;
+  const bool mapped = gst_video_frame_map(&dest, &outInfo, wrapped, GST_MAP_WRITE);
+  if (mapped) {
+    gst_video_converter_frame(converter_, &frame, &dest);
+    gst_video_frame_unmap(&dest);
+  }
+  gst_buffer_unref(wrapped);
+  return mapped;
+}
+
+uint8_t* PreviewWidget::DirectTarget(QPainter& painter, int width, int height, int& stride) {
+  QPaintEngine* engine = painter.paintEngine();
+  QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+  if (!device || device->devType() != QInternal::Image || width != this->width() ||
+      height != this->height() || visibleRegion() != QRegion(rect()))
+    return nullptr;
+  auto* image = static_cast<QImage*>(device);
+  const QTransform t = painter.deviceTransform();
+  if (t.type() > QTransform::TxTranslate || image->devicePixelRatio() != 1.0 ||
+      (image->format() != QImage::Format_RGB32 &&
+       image->format() != QImage::Format_ARGB32_Premultiplied))
+    return nullptr;
+  const QPoint at(int(t.dx()), int(t.dy()));
+  if (!image->rect().contains(QRect(at, QSize(width, height)))) return nullptr;
+  stride = int(image->bytesPerLine());
+  return image->bits() + qsizetype(at.y()) * stride + qsizetype(at.x()) * 4;
 }
 
 void PreviewWidget::paintEvent(QPaintEvent*) {
@@ -34,17 +91,32 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
   }
   GstVideoInfo info;
   GstVideoFrame frame;
-  if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-      gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-    const QImage image(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                       GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+      !gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+    painter.fillRect(rect(), Qt::black);
+    gst_sample_unref(sample);
+    return;
+  }
+  const int w = GST_VIDEO_FRAME_WIDTH(&frame), h = GST_VIDEO_FRAME_HEIGHT(&frame);
+  const GstVideoFormat format = GST_VIDEO_FRAME_FORMAT(&frame);
+  bool drawn = false;
+  if (format == GST_VIDEO_FORMAT_BGRx || format == GST_VIDEO_FORMAT_BGRA) {
+    const QImage image(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)), w, h,
                        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32);
     painter.drawImage(rect(), image);
-    gst_video_frame_unmap(&frame);
-    ++painted_;
+    drawn = true;
+  } else if (int stride = 0; uint8_t* direct = DirectTarget(painter, w, h, stride)) {
+    drawn = Convert(frame, direct, stride);
   } else {
-    painter.fillRect(rect(), Qt::black);
+    QImage image(w, h, QImage::Format_RGB32);
+    if (!image.isNull() && Convert(frame, image.bits(), int(image.bytesPerLine()))) {
+      painter.drawImage(rect(), image);
+      drawn = true;
+    }
   }
+  gst_video_frame_unmap(&frame);
+  if (drawn) ++painted_;
+  else painter.fillRect(rect(), Qt::black);
   gst_sample_unref(sample);
 }
 

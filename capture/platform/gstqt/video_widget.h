@@ -2,11 +2,15 @@
 //
 // The appsink's callback (streaming thread) only swaps the newest sample into the shared
 // slot and posts one queued repaint at a time; the widget maps and draws the sample on the
-// UI thread. Frames are BGRx, drawn without a copy through a QImage over the mapped buffer.
+// UI thread. BGRx frames are drawn through a QImage over the mapped buffer. Camera formats
+// (I420, YUY2, NV12, ...) are converted at paint time, straight into the window's backing
+// store when the widget is shown unscaled and unobscured: one pass over the pixels instead
+// of a conversion and a copy, and frames the screen never shows are never converted.
 #pragma once
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <QWidget>
 
@@ -34,12 +38,24 @@ public:
   ~PreviewWidget() override;
   uint64_t FramesPainted() const { return painted_; }
 
+  // Raw formats the widget paints itself; anything else is converted upstream.
+  static constexpr const char* kPaintableCaps =
+      "video/x-raw,format={BGRx,BGRA,I420,YV12,NV12,NV21,YUY2,UYVY,YVYU,RGBx,xRGB,xBGR,RGB,BGR}";
+
 protected:
   void paintEvent(QPaintEvent* event) override;
 
 private:
+  // Converts `frame` to BGRx into `out` (stride in bytes); false when it cannot.
+  bool Convert(const GstVideoFrame& frame, uint8_t* out, int stride);
+  // The backing store's pixels under this widget when it may be written directly.
+  uint8_t* DirectTarget(QPainter& painter, int width, int height, int& stride);
+
   std::shared_ptr<FrameSlot> slot_;
   uint64_t painted_ = 0;
+  GstVideoConverter* converter_ = nullptr;
+  GstVideoInfo converterIn_{};
+  GstVideoInfo converterOut_{};
 };
 
 // Installs the callbacks that feed `slot` from `sink`.

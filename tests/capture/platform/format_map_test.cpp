@@ -149,5 +149,16 @@ TEST(DeviceIdentityTest, TwoIdenticalCamerasWithoutSerialsStayTwo) {
   EXPECT_EQ(DeviceDisplayNames({b})[0], "@device:gst:name:Integrated Camera");
 }
 
+// A device listing 30 and 15 fps offers the rates between; a single rate is offered alone;
+// a rate already at an edge (one off by rounding) is not offered twice.
+TEST(OfferedIntervalsTest, UsualRatesInsideTheRange) {
+  EXPECT_EQ(OfferedIntervals(333333, 666667), (std::vector<int64_t>{333333, 400000, 416666, 500000, 666667}));
+  EXPECT_EQ(OfferedIntervals(333334, 333334), (std::vector<int64_t>{333334}));
+  EXPECT_EQ(OfferedIntervals(166667, 2000000).front(), 166667);
+  EXPECT_EQ(OfferedIntervals(166667, 2000000).back(), 2000000);
+  EXPECT_EQ(OfferedIntervals(166667, 2000000).size(), 10u);
+  EXPECT_TRUE(OfferedIntervals(0, 0).empty());
+}
+
 }  // namespace
 }  // namespace media::gstmap
