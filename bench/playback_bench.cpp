@@ -16,6 +16,8 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,25 +87,62 @@ void BM_PlaybackWindowGraph(benchmark::State& state) {
   }
 }
 
+// Frames dropped in a gst-launch-1.0 -m log: each element that drops posts QoS messages with
+// its running count ("dropped=(guint64)N"); the last count of each element, summed.
+double DroppedInLog(const std::string& log) {
+  std::map<std::string, double> dropped;
+  std::istringstream in(log);
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto from = line.find("from element \"");
+    const auto count = line.find("dropped=(guint64)");
+    if (line.find("(qos)") == std::string::npos || from == std::string::npos ||
+        count == std::string::npos)
+      continue;
+    const auto nameEnd = line.find('"', from + 14);
+    dropped[line.substr(from + 14, nameEnd - from - 14)] = std::atof(line.c_str() + count + 17);
+  }
+  double total = 0;
+  for (const auto& [element, n] : dropped) total += n;
+  return total;
+}
+
 // `gst-launch-1.0 playbin` with the given video sink, from spawn to exit at the clip's end.
 // The sinks send QoS upstream, as a video renderer does (and as our appsink does).
 void RunGstLaunch(benchmark::State& state, const std::string& videoSink) {
   if (!MakeClip()) return state.SkipWithError("cannot make the clip with gst-launch-1.0");
   for (auto _ : state) {
-    std::vector<std::string> args{"gst-launch-1.0", "-q", "playbin", "uri=file://" + kClip,
+    std::vector<std::string> args{"gst-launch-1.0", "-m", "playbin", "uri=file://" + kClip,
                                   "video-sink=" + videoSink, "audio-sink=fakesink"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return state.SkipWithError("no pipe");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
     pid_t pid = 0;
     const double start = bench::WallSeconds();
-    if (posix_spawnp(&pid, "gst-launch-1.0", nullptr, nullptr, argv.data(), environ) != 0)
+    const int rc = posix_spawnp(&pid, "gst-launch-1.0", &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    if (rc != 0) {
+      close(out[0]);
       return state.SkipWithError("cannot start gst-launch-1.0");
+    }
+    std::string log;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0) log.append(buf, size_t(n));
+    close(out[0]);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     const double wall = bench::WallSeconds() - start;
     state.SetIterationTime(wall);
+    state.counters["frames_dropped"] = DroppedInLog(log);
     state.counters["cpu_s_per_s"] = CpuSeconds(usage) / wall;
   }
 }

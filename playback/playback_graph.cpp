@@ -55,7 +55,7 @@ Status CPlaybackGraph::Create(std::unique_ptr<CPlaybackGraph>& graph) {
   if (!g->pipeline_) return kFail;
   GError* raw = nullptr;
   GstElement* bin = gst_parse_bin_from_description(
-      "videoconvert ! video/x-raw,format=BGRx ! appsink name=sink", TRUE, &raw);
+      "videoconvert n-threads=0 ! video/x-raw,format=BGRx ! appsink name=sink", TRUE, &raw);
   const gsth::ErrorRef error(raw);
   if (!bin) return kFail;
   gsth::Ref<GstElement> ownedBin = gsth::Sink(bin);
