@@ -27,11 +27,12 @@ struct Shown {
   QString caption, text;
 };
 
+// Clips live in the build tree, made once and shared by the test processes.
 inline const std::string& MediaDir() {
   static const std::string dir = [] {
-    char tmpl[] = "/tmp/lumora_playback_XXXXXX";
-    const char* made = ::mkdtemp(tmpl);
-    return std::string(made ? made : "/tmp");
+    const std::string d = std::string(LUMORA_BIN_DIR) + "/../playback_media";
+    livetest::Shell("mkdir -p '" + d + "'");
+    return d;
   }();
   return dir;
 }
@@ -41,9 +42,12 @@ inline std::string MediaPath(const char* name) { return MediaDir() + "/" + name;
 // Makes `name` with a gst-launch-1.0 pipeline ending in a filesink (once per run).
 inline std::string MakeClip(const char* name, const std::string& pipeline) {
   const std::string path = MediaPath(name);
-  if (::access(path.c_str(), R_OK) != 0)
-    livetest::Shell("gst-launch-1.0 -q " + pipeline + " ! filesink location='" + path +
-                    "' 2>&1");
+  if (::access(path.c_str(), R_OK) != 0) {
+    // Written aside and renamed, so a test running alongside never reads half a clip.
+    const std::string part = path + "." + std::to_string(::getpid());
+    livetest::Shell("gst-launch-1.0 -q " + pipeline + " ! filesink location='" + part +
+                    "' 2>&1 && mv '" + part + "' '" + path + "'");
+  }
   return path;
 }
 

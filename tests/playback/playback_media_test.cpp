@@ -58,15 +58,20 @@ struct ForeignClip {
   const char* codecs;  // ffmpeg's encoder options
 };
 
+void PrintTo(const ForeignClip& c, std::ostream* os) { *os << c.file; }
+
 class ForeignClipTest : public PlaybackFixture, public testing::WithParamInterface<ForeignClip> {};
 
 TEST_P(ForeignClipTest, PlaysAsVideo) {
   if (livetest::Shell("command -v ffmpeg").empty()) GTEST_SKIP() << "ffmpeg not installed";
   const std::string path = playbacktest::MediaPath(GetParam().file);
-  livetest::Shell(std::string("ffmpeg -loglevel error -y -f lavfi -i "
-                              "testsrc=duration=0.5:size=320x240:rate=30 -f lavfi -i "
-                              "sine=duration=0.5 -pix_fmt yuv420p ") +
-                  GetParam().codecs + " '" + path + "' 2>&1");
+  if (::access(path.c_str(), R_OK) != 0) {
+    const std::string part = path + "." + std::to_string(::getpid()) + "." + GetParam().file;
+    livetest::Shell(std::string("ffmpeg -loglevel error -y -f lavfi -i "
+                                "testsrc=duration=0.5:size=320x240:rate=30 -f lavfi -i "
+                                "sine=duration=0.5 -pix_fmt yuv420p ") +
+                    GetParam().codecs + " '" + part + "' 2>&1 && mv '" + part + "' '" + path + "'");
+  }
   if (::access(path.c_str(), R_OK) != 0) GTEST_SKIP() << "ffmpeg cannot write " << path;
   Open(path);
   if (!shown_.empty() && shown_[0].text.startsWith("FAILED(hr=0x80040218)"))

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 using playback::TitleState;
@@ -10,6 +12,8 @@ struct TitleCase {
   TitleState state;
   const char* expected;
 };
+
+void PrintTo(const TitleCase& c, std::ostream* os) { *os << '"' << c.expected << '"'; }
 
 class PlaybackTitleTest : public testing::TestWithParam<TitleCase> {};
 
