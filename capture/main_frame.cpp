@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "capture/platform/qt_owner.h"
+#include "playback/open_playback_window.h"
 #include "resources/resources.h"
 
 namespace {
@@ -275,6 +276,7 @@ void CMainFrame::OnCommand(int id) {
     case cmd::kStyleTopSecret: OnChooseSkin(id); break;
     case cmd::kHelp: OnHelp(); break;
     case cmd::kSnapshot: GrabSnapshot(); break;
+    case cmd::kVideoPlayback: OpenPlaybackWindow(this, m_captureFileName); break;
     default:
       // Capture start, settings dialogs, snapshots and playback are handled here as their
       // owners arrive; until then the command reaches the application's routing like any other.

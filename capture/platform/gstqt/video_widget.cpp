@@ -122,9 +122,8 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
 
 namespace {
 
-GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
+GstFlowReturn Deliver(GstSample* sample, gpointer data) {
   auto& slot = *static_cast<std::shared_ptr<FrameSlot>*>(data);
-  GstSample* sample = gst_app_sink_pull_sample(sink);
   if (!sample) return GST_FLOW_OK;
   std::lock_guard lock(slot->mutex);
   if (slot->sample) gst_sample_unref(slot->sample);
@@ -151,13 +150,22 @@ GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
   return GST_FLOW_OK;
 }
 
+GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
+  return Deliver(gst_app_sink_pull_sample(sink), data);
+}
+
+GstFlowReturn OnNewPreroll(GstAppSink* sink, gpointer data) {
+  return Deliver(gst_app_sink_pull_preroll(sink), data);
+}
+
 void DeleteSlotRef(gpointer data) { delete static_cast<std::shared_ptr<FrameSlot>*>(data); }
 
 }  // namespace
 
-void AttachSink(GstAppSink* sink, const std::shared_ptr<FrameSlot>& slot) {
+void AttachSink(GstAppSink* sink, const std::shared_ptr<FrameSlot>& slot, bool showPreroll) {
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = OnNewSample;
+  if (showPreroll) callbacks.new_preroll = OnNewPreroll;
   gst_app_sink_set_callbacks(sink, &callbacks, new std::shared_ptr<FrameSlot>(slot), DeleteSlotRef);
 }
 

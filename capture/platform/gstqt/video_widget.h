@@ -58,7 +58,9 @@ private:
   GstVideoInfo converterOut_{};
 };
 
-// Installs the callbacks that feed `slot` from `sink`.
-void AttachSink(GstAppSink* sink, const std::shared_ptr<FrameSlot>& slot);
+// Installs the callbacks that feed `slot` from `sink`. With `showPreroll` the frame a paused
+// pipeline prerolls is shown too (a player's first frame after a seek or a frame step); a live
+// preview never prerolls.
+void AttachSink(GstAppSink* sink, const std::shared_ptr<FrameSlot>& slot, bool showPreroll = false);
 
 }  // namespace media::gstpreview
