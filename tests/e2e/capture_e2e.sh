@@ -122,6 +122,11 @@ probe_line() {
 }
 riff_length() { python3 "$here/riff_length.py" "$1"; }
 size_of() { stat -c %s "$1"; }
+live_between() {
+  local diff
+  diff=$(compare -metric AE "$out/$1.png" "$out/$2.png" null: 2>&1 | cut -d' ' -f1)
+  [ "${diff%%.*}" -gt 100 ] 2>/dev/null
+}
 near() { [ "$1" -ge "$2" ] && [ "$1" -le "$3" ]; }
 
 # Capture about 5 s, stop through the menu, then save a compacted copy.
@@ -157,6 +162,8 @@ timed_capture() {  # <name> <compress: 0/1>
   t1=$(date +%s%N)
   sleep 1.5
   shot "${name}_stopped"
+  sleep 0.5
+  shot "${name}_stopped2"
   local frames riff size ms=$(((t1 - t0) / 1000000))
   frames=$(frames_of "$avi")
   say "  captured for about $ms ms between the Ready dialog's OK and Stop Capture"
@@ -165,6 +172,8 @@ timed_capture() {  # <name> <compress: 0/1>
   say "  ffprobe: $(probe_line "$avi")"
   check "about 150 frames, 30 a second ($frames)" near "${frames:-0}" $((ms * 27 / 1000)) $((ms * 33 / 1000))
   check "reserved size kept ($size bytes, RIFF length $riff)" test "$size" = $((mb * 1048576))
+  # The test picture has moving snow in a corner: a live preview changes between two shots.
+  check "the preview runs again after the capture" live_between "${name}_stopped" "${name}_stopped2"
   save_copy "$copy"
   shot "${name}_saved"
   local csize cframes
