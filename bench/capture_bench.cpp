@@ -95,7 +95,10 @@ double Now() {
 uint32_t FramesInFile(const std::string& path) {
   int err = 0;
   auto src = avi::FileSource::Open(path, &err);
-  return src ? avi::ReadAviInfo(*src).TotalFrames() : 0;
+  if (!src) return 0;
+  // Past 1 GiB the main header counts the first RIFF chunk only; the OpenDML header all.
+  const avi::AviInfo info = avi::ReadAviInfo(*src);
+  return info.hasOdml && info.odmlFrames ? info.odmlFrames : info.TotalFrames();
 }
 
 struct Run {

@@ -4,7 +4,7 @@
 #
 #   tests/e2e/capture_e2e.sh [build-dir] [scenario...]
 #
-# Scenarios: raw, jpeg, limit, kill (default: all four). Each one starts the program with a
+# Scenarios: raw, jpeg, limit, kill, ends (default: all five). Each one starts the program with a
 # synthetic camera and its own settings folder, works through the File and Capture menus,
 # takes screenshots and checks the files with ffprobe. Output (screenshots, logs, AVI files)
 # goes to $E2E_OUT (default /tmp/lumora_capture_e2e). Exit status 0 when every check passed.
@@ -19,7 +19,7 @@ fi
 
 build=${1:-$here/../../build}
 shift || true
-scenarios=${*:-raw jpeg limit kill}
+scenarios=${*:-raw jpeg limit kill ends}
 app=$(cd "$build" && pwd)/bin/lumora2003
 out=${E2E_OUT:-/tmp/lumora_capture_e2e}
 rm -rf "$out"
@@ -242,12 +242,54 @@ kill_capture() {
   quit_app
 }
 
+# Escape, closing the window and SIGTERM each end a capture with a finished file: header
+# counts written (ffprobe's header count equals the frames it reads) and a whole RIFF chain.
+finished() {  # <file>
+  local line header read
+  line=$(probe_line "$1")
+  header=$(sed -n 's/.*nb_frames=\([0-9]*\).*/\1/p' <<<"$line")
+  read=$(sed -n 's/.*nb_read_frames=\([0-9]*\).*/\1/p' <<<"$line")
+  say "  $(basename "$1"): $line, RIFF length $(riff_length "$1")"
+  [ -n "$header" ] && [ "$header" = "$read" ] && [ "$read" -gt 30 ] && [ "$(riff_length "$1")" -gt 4096 ]
+}
+ends_capture() {
+  say "== ends: Escape, closing the window and SIGTERM each leave a finished AVI"
+  start_app ends
+  set_capture_file "$out/escape.avi" 16
+  prepare ends
+  start_capture ends_escape
+  sleep 3
+  key Escape
+  sleep 1.5
+  shot ends_escape
+  check "Escape ends the capture with a finished file" finished "$out/escape.avi"
+  set_capture_file "$out/close.avi" 16
+  start_capture ends_close
+  sleep 3
+  key alt+F4
+  local i
+  for ((i = 0; i < 50; i++)); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
+  check "closing the window ends the capture with a finished file" finished "$out/close.avi"
+  kill -0 "$app_pid" 2>/dev/null && kill "$app_pid"
+  wait "$app_pid" 2>/dev/null
+  start_app ends
+  set_capture_file "$out/term.avi" 16
+  start_capture ends_term
+  sleep 3
+  kill -TERM "$app_pid"
+  for ((i = 0; i < 50; i++)); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
+  check "SIGTERM ends the capture with a finished file" finished "$out/term.avi"
+  kill -0 "$app_pid" 2>/dev/null && kill -KILL "$app_pid"
+  wait "$app_pid" 2>/dev/null
+}
+
 for s in $scenarios; do
   case $s in
     raw) timed_capture raw 0 ;;
     jpeg) timed_capture jpeg 1 ;;
     limit) limit_capture ;;
     kill) kill_capture ;;
+    ends) ends_capture ;;
     *) say "unknown scenario $s"; failures=$((failures + 1)) ;;
   esac
 done
