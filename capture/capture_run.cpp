@@ -24,7 +24,7 @@ const media::Guid* const kVideo = &media::guid::kMediaTypeVideo;
 // Escape ends a capture whichever part of the window holds the keyboard: after a menu was
 // worked from the keyboard the menu bar keeps it and takes Escape for itself, so the window's
 // own key handler would never see it. Watches the application while a capture runs and
-// leaves once it has ended.
+// leaves at the first key press after it ended.
 class CaptureEscapeWatch : public QObject {
 public:
   explicit CaptureEscapeWatch(CMainFrame* frame) : QObject(frame), m_frame(frame) {
@@ -34,12 +34,14 @@ public:
   void Watch() { qApp->installEventFilter(this); }
 
 protected:
+  // Only a key press may look at the frame: other events also arrive while the frame is
+  // being destroyed (its children leaving it).
   bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
     if (!m_frame->Capturing()) {
       qApp->removeEventFilter(this);
       return false;
     }
-    if (event->type() != QEvent::KeyPress) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const auto* widget = qobject_cast<QWidget*>(watched);
     if (key->key() != Qt::Key_Escape || key->isAutoRepeat() || !widget ||
