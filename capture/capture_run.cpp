@@ -1,6 +1,8 @@
 // The capture run: build the capture graph (device -> [compressor] -> AVI mux -> file, with a
 // preview beside it), start it behind the Ready dialog, show the frame figures while it runs
 // and when it ends, and stop it at the time limit.
+#include <QApplication>
+#include <QKeyEvent>
 #include <QString>
 
 #include "capture/capture_status.h"
@@ -18,6 +20,40 @@ const media::Guid* const kCapture = &media::guid::kPinCategoryCapture;
 const media::Guid* const kPreview = &media::guid::kPinCategoryPreview;
 const media::Guid* const kInterleaved = &media::guid::kMediaTypeInterleaved;
 const media::Guid* const kVideo = &media::guid::kMediaTypeVideo;
+
+// Escape ends a capture whichever part of the window holds the keyboard: after a menu was
+// worked from the keyboard the menu bar keeps it and takes Escape for itself, so the window's
+// own key handler would never see it. Watches the application while a capture runs and
+// leaves at the first key press after it ended.
+class CaptureEscapeWatch : public QObject {
+public:
+  explicit CaptureEscapeWatch(CMainFrame* frame) : QObject(frame), m_frame(frame) {
+    setObjectName(kName);
+  }
+  static constexpr char kName[] = "CaptureEscapeWatch";
+  void Watch() { qApp->installEventFilter(this); }
+
+protected:
+  // Only a key press may look at the frame: other events also arrive while the frame is
+  // being destroyed (its children leaving it).
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    if (!m_frame->Capturing()) {
+      qApp->removeEventFilter(this);
+      return false;
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (key->key() != Qt::Key_Escape || key->isAutoRepeat() || !widget ||
+        widget->window() != m_frame)
+      return false;
+    m_frame->OnCommand(cmd::kStopCapture);
+    return true;
+  }
+
+private:
+  CMainFrame* m_frame;
+};
 
 }  // namespace
 
@@ -179,6 +215,9 @@ int CMainFrame::BeginCapture() {
   m_captureStartMs = m_platform.TickCountMs();
   m_captureTimer.start(kCaptureTimerMs);
   m_capturing = 1;
+  auto* escape = static_cast<CaptureEscapeWatch*>(
+      findChild<QObject*>(CaptureEscapeWatch::kName, Qt::FindDirectChildrenOnly));
+  (escape ? escape : new CaptureEscapeWatch(this))->Watch();
   return 1;
 }
 

@@ -2,6 +2,7 @@
 // limit, the counters' absence and the ways a running capture ends.
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QLabel>
 
 #include "capture/capture_status.h"
@@ -103,6 +104,41 @@ TEST_F(CaptureRunTest, StartAndStopWriteTheFileAndShowTheClosingStatistics) {
             "Captured 150 frames in 10.0 sec (1 dropped): 15.0 fps 1.152 Meg/sec");
   EXPECT_TRUE(frame_->CaptureGraphBuilt());
   EXPECT_TRUE(messages_.empty());
+}
+
+// A part of the window that keeps every key for itself, as the menu bar does once a menu was
+// worked from the keyboard.
+class KeyHolder : public QWidget {
+public:
+  using QWidget::QWidget;
+
+protected:
+  void keyPressEvent(QKeyEvent* event) override { event->accept(); }
+};
+
+TEST_F(CaptureRunTest, EscapeEndsTheCaptureWhicheverPartOfTheWindowHasTheKeyboard) {
+  StartWith("");
+  auto* holder = new KeyHolder(frame_.get());
+  QWidget elsewhere;  // another top-level window: its Escape is its own
+  frame_->OnCommand(cmd::kStartCapture);
+  ASSERT_TRUE(frame_->Capturing());
+  platform_->DeliverFrames(30);
+  platform_->AdvanceClock(1000);
+
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(&elsewhere, &press);
+  EXPECT_TRUE(frame_->Capturing());
+  QCoreApplication::sendEvent(holder, &press);
+  EXPECT_FALSE(frame_->Capturing());
+  EXPECT_TRUE(frame_->PaneText().startsWith("Captured 30 frames in 1.0 sec"))
+      << frame_->PaneText().toStdString();
+
+  // A second capture is watched again.
+  frame_->OnCommand(cmd::kStartCapture);
+  ASSERT_TRUE(frame_->Capturing());
+  QKeyEvent again(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(holder, &again);
+  EXPECT_FALSE(frame_->Capturing());
 }
 
 TEST_F(CaptureRunTest, CancellingTheReadyDialogStartsNothingAndBringsThePreviewBack) {
