@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <cmath>
+#include <string>
 
 #include "capture/platform/gstqt/bus_watch.h"
 
@@ -54,8 +55,11 @@ Status CPlaybackGraph::Create(std::unique_ptr<CPlaybackGraph>& graph) {
   g->pipeline_ = gsth::Sink(gst_element_factory_make("playbin", nullptr));
   if (!g->pipeline_) return kFail;
   GError* raw = nullptr;
-  GstElement* bin = gst_parse_bin_from_description(
-      "videoconvert n-threads=0 ! video/x-raw,format=BGRx ! appsink name=sink", TRUE, &raw);
+  // Decoders mostly deliver formats the widget paints itself (converting only the frames it
+  // shows); videoconvert passes those through and converts the rest.
+  const std::string description = std::string("videoconvert n-threads=0 ! ") +
+                                  media::gstpreview::PreviewWidget::kPaintableCaps + " ! appsink name=sink";
+  GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, &raw);
   const gsth::ErrorRef error(raw);
   if (!bin) return kFail;
   gsth::Ref<GstElement> ownedBin = gsth::Sink(bin);

@@ -2,7 +2,7 @@
 // drives a filter graph: render a file, run / pause / stop, seek to the start, rate, volume in
 // hundredths of a decibel, native video size and frame stepping. Every call returns a Status.
 //
-// Video goes to an appsink (BGRx) that feeds a FrameSlot; the window paints it with the shared
+// Video goes to an appsink (raw formats the widget paints) that feeds a FrameSlot; the window paints it with the shared
 // video widget. Everything here runs on the UI thread; the streaming threads only touch the
 // FrameSlot and the bus, which the window reads through SetNotify.
 #pragma once
