@@ -156,11 +156,18 @@ void BM_GstLaunchPlaybinConvertFakesink(benchmark::State& state) {
   RunGstLaunch(state, "videoconvert ! video/x-raw,format=BGRx ! fakesink sync=true qos=true");
 }
 
+// Showing the clip on the X display (under xvfb-run), as a user of gst-launch-1.0 sees it.
+void BM_GstLaunchPlaybinXImageSink(benchmark::State& state) {
+  if (!std::getenv("DISPLAY")) return state.SkipWithError("no X display");
+  RunGstLaunch(state, "videoconvert ! ximagesink sync=true qos=true");
+}
+
 // Interleaved so each side sees the same machine load.
 BENCHMARK(BM_GstLaunchPlaybinFakesink)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_PlaybackWindowGraph)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_GstLaunchPlaybinConvertFakesink)
     ->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_GstLaunchPlaybinXImageSink)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 
