@@ -77,12 +77,12 @@ media::gstpreview::PreviewWidget* VideoWidget(QWidget& frame) {
 class PreviewGstTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ::setenv("LUMORA_TEST_CAMERAS", "2", 1);
-    static int argc = 1;
-    static char name[] = "capture_preview_gst_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QApplication(argc, argv);
-    platform_ = media::CreateGstPlatform().release();  // one for the run, like the program's
+    livetest::StartSuite("2", "capture_preview_gst_tests");
+    platform_ = media::CreateGstPlatform().release();  // one for the suite, like the program's
+  }
+  static void TearDownTestSuite() {
+    delete platform_;
+    platform_ = nullptr;
   }
   void SetUp() override {
     ASSERT_TRUE(config_.isValid());

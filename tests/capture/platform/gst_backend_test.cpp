@@ -65,11 +65,7 @@ private:
 class GstBackendTest : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    ::setenv("LUMORA_TEST_CAMERAS", "1", 1);
-    static int argc = 1;
-    static char name[] = "gst_backend_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QApplication(argc, argv);
+    livetest::StartSuite("1", "gst_backend_test");
     if (!platform_) platform_ = CreateGstPlatform().release();
   }
   static void TearDownTestSuite() {

@@ -51,11 +51,7 @@ bool HaveFfprobe() { return !Shell("command -v ffprobe").empty(); }
 class GstCaptureEndTest : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    ::setenv("LUMORA_TEST_CAMERAS", "1", 1);
-    static int argc = 1;
-    static char name[] = "gst_capture_end_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QApplication(argc, argv);
+    livetest::StartSuite("1", "gst_capture_end_test");
     if (!platform_) platform_ = CreateGstPlatform().release();
   }
   static void TearDownTestSuite() {

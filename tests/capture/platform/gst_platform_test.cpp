@@ -36,11 +36,7 @@ namespace fs = std::filesystem;
 class GstPlatformTest : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    ::setenv("LUMORA_TEST_CAMERAS", "3", 1);
-    static int argc = 1;
-    static char name[] = "gst_platform_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QApplication(argc, argv);
+    livetest::StartSuite("3", "gst_platform_test");
     platform_ = CreateGstPlatform().release();  // lives for the suite, as in the program
   }
   static void TearDownTestSuite() {

@@ -1,15 +1,28 @@
-// Helpers for tests that run live GStreamer pipelines: waiting on the event loop, and running
-// a shell command such as ffprobe.
+// Helpers for tests that run live GStreamer pipelines: starting a suite, waiting on the event
+// loop, and running a shell command such as ffprobe.
 #pragma once
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
 namespace livetest {
+
+// What a live suite starts with: `cameras` synthetic cameras (read when the platform is made)
+// and the application whose event loop delivers frames and bus messages.
+inline void StartSuite(const char* cameras, const char* program) {
+  ::setenv("LUMORA_TEST_CAMERAS", cameras, 1);
+  static std::string name;
+  name = program;
+  static int argc = 1;
+  static char* argv[] = {name.data(), nullptr};
+  if (!QCoreApplication::instance()) new QApplication(argc, argv);
+}
 
 // Runs the event loop until `done` or the deadline; frames and bus messages arrive through it.
 // The deadline is generous (sanitizer build, loaded machine); a passing wait ends at once.
