@@ -271,6 +271,11 @@ std::unique_ptr<v4l2::CV4L2Controls> TestCameraControls(int index) {
   return v4l2::CV4L2Controls::Open(NodeOf(index), TestCameraNodePath(index));
 }
 
+std::shared_ptr<v4l2::FakeV4L2> TestCameraNode(int index) {
+  if (index < 0 || index >= TestCameraCount()) return nullptr;
+  return NodeOf(index);
+}
+
 void UnplugTestCameraNode(int index) { UnplugNode(index); }
 
 }  // namespace gst
