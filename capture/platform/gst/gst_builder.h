@@ -6,6 +6,7 @@
 #include "capture/platform/gst/gst_capture_filter.h"
 #include "capture/platform/gst/gst_compressor.h"
 #include "capture/platform/gst/gst_graph.h"
+#include "capture/platform/gst/gst_inputs.h"
 
 namespace media::gst {
 
@@ -21,7 +22,7 @@ public:
     out = cap->Config();
     return status::kOk;
   }
-  // Capture pins here carry no compression information, driver dialogs, crossbars or tuners.
+  // Capture pins here carry no compression information or driver dialogs.
   Status FindInterface(const Guid*, const Guid*, const std::shared_ptr<IBaseFilter>&,
                        std::shared_ptr<IAMVideoCompression>& out) override {
     out.reset();
@@ -42,15 +43,18 @@ public:
     out.reset();
     return status::kNoInterface;
   }
-  Status FindInterface(const Guid*, const Guid*, const std::shared_ptr<IBaseFilter>&,
+  // A device's inputs and norms, from its V4L2 node, on its capture pin.
+  Status FindInterface(const Guid* c, const Guid* t, const std::shared_ptr<IBaseFilter>& f,
                        std::shared_ptr<IAMCrossbar>& out) override {
-    out.reset();
-    return status::kNoInterface;
+    auto cap = CapturePinOwner(c, t, f);
+    out = cap ? GCrossbar::For(cap->OpenInputs()) : nullptr;
+    return out ? status::kOk : status::kNoInterface;
   }
-  Status FindInterface(const Guid*, const Guid*, const std::shared_ptr<IBaseFilter>&,
+  Status FindInterface(const Guid* c, const Guid* t, const std::shared_ptr<IBaseFilter>& f,
                        std::shared_ptr<IAMTVTuner>& out) override {
-    out.reset();
-    return status::kNoInterface;
+    auto cap = CapturePinOwner(c, t, f);
+    out = cap ? GTuner::For(cap->OpenInputs()) : nullptr;
+    return out ? status::kOk : status::kNoInterface;
   }
   Status FindInterface(const Guid*, const Guid*, const std::shared_ptr<IBaseFilter>& f,
                        std::shared_ptr<IConfigAviMux>& out) override {
@@ -84,6 +88,12 @@ private:
   // Every pin here carries plain video: interleaved (DV) streams do not exist.
   static bool HasPin(const std::shared_ptr<GFilter>& f, const Guid* c, const Guid* t) {
     return PinOf(*f, c, t) != nullptr;
+  }
+  static std::shared_ptr<GCaptureFilter> CapturePinOwner(const Guid* c, const Guid* t,
+                                                         const std::shared_ptr<IBaseFilter>& f) {
+    auto cap = std::dynamic_pointer_cast<GCaptureFilter>(f);
+    if (!cap || !HasPin(cap, c, t) || (c && *c != guid::kPinCategoryCapture)) return nullptr;
+    return cap;
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include "capture/platform/gst/caps_convert.h"
 #include "capture/platform/gst/gst_filter.h"
+#include "capture/platform/v4l2/v4l2_inputs.h"
 
 namespace media::gst {
 
@@ -162,6 +163,14 @@ public:
     ProbeCounters(StaticPad(ratefilter_, "src"), &GCaptureFilter::CountFrames);
   }
   const std::string& DisplayName() const { return displayName_; }
+  // The device's V4L2 node, for its inputs and norms (none for sources without one).
+  void SetNode(std::shared_ptr<v4l2::IV4L2Io> io, std::string path) {
+    nodeIo_ = std::move(io);
+    nodePath_ = std::move(path);
+  }
+  std::unique_ptr<v4l2::CV4L2Inputs> OpenInputs() const {
+    return nodeIo_ ? v4l2::CV4L2Inputs::Open(nodeIo_, nodePath_) : nullptr;
+  }
   std::shared_ptr<GStreamConfig> Config() const { return config_; }
   GstElement* Source() const { return source_; }
 
@@ -207,6 +216,8 @@ private:
   GstElement* capsfilter_ = nullptr;
   GstElement* ratefilter_ = nullptr;
   std::shared_ptr<GStreamConfig> config_;
+  std::shared_ptr<v4l2::IV4L2Io> nodeIo_;
+  std::string nodePath_;
 };
 
 

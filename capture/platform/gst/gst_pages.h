@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture/platform/media_platform.h"
+#include "capture/platform/v4l2/v4l2_inputs.h"
 
 class QWidget;
 
@@ -22,5 +23,10 @@ bool ShowColorBalance(QWidget* owner, int x, int y, const std::string& caption,
 // the format; one the device refuses keeps the page open. kOk on OK, kFalse on Cancel.
 Status ShowStreamFormat(QWidget* owner, int x, int y, const std::string& caption,
                         IAMStreamConfig& config);
+
+// Modal pages choosing a device's video input / TV norm. OK switches the device; a choice
+// it refuses is named on the page, which stays open. kOk on OK, kFalse on Cancel.
+Status ShowCrossbar(QWidget* owner, int x, int y, const std::string& caption, v4l2::CV4L2Inputs& inputs);
+Status ShowTuner(QWidget* owner, int x, int y, const std::string& caption, v4l2::CV4L2Inputs& inputs);
 
 }  // namespace media::gstpages

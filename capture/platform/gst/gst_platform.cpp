@@ -96,6 +96,12 @@ public:
         config && std::find(pages.pages.begin(), pages.pages.end(), kStreamFormatPage) != pages.pages.end())
       return gstpages::ShowStreamFormat(WidgetFromOwner(owner), x, y, caption.empty() ? "Video Format" : caption,
                                         *config);
+    if (auto* crossbar = dynamic_cast<GCrossbar*>(&object))
+      return gstpages::ShowCrossbar(WidgetFromOwner(owner), x, y, caption.empty() ? "Video Crossbar" : caption,
+                                    crossbar->Inputs());
+    if (auto* tuner = dynamic_cast<GTuner*>(&object))
+      return gstpages::ShowTuner(WidgetFromOwner(owner), x, y, caption.empty() ? "TV Tuner" : caption,
+                                 tuner->Inputs());
     auto* filter = dynamic_cast<GCaptureFilter*>(&object);
     GstColorBalance* balance = filter ? filter->Balance() : nullptr;
     if (!balance || std::find(pages.pages.begin(), pages.pages.end(), kColorBalancePage) == pages.pages.end())
@@ -168,6 +174,13 @@ public:
       return nullptr;
     }
     return nullptr;
+  }
+  // The V4L2 node behind a device: {calls, path}, or no calls when it has none.
+  static std::pair<std::shared_ptr<v4l2::IV4L2Io>, std::string> NodeOf(GstDevice* device) {
+    const gstmap::DeviceIdentity id = IdentityOf(device);
+    if (id.testCamera >= 0) return {TestCameraNode(id.testCamera), TestCameraNodePath(id.testCamera)};
+    if (id.path.rfind("/dev/video", 0) == 0) return {v4l2::SystemV4L2Io(), id.path};
+    return {nullptr, ""};
   }
   void DeviceRemovedFromGraphs(const std::string& displayName) {
     for (auto& w : graphs_) {
@@ -263,6 +276,8 @@ Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
     CapsRef caps(gst_device_get_caps(d.device.get()));
     auto f = std::make_shared<GCaptureFilter>(d.friendlyName, d.displayName, source,
                                               gstmap::GroupCapabilities(ExpandCaps(caps.get())));
+    auto [io, path] = GPlatform::NodeOf(d.device.get());
+    f->SetNode(std::move(io), std::move(path));
     f->Init();
     filter = f;
     return status::kOk;

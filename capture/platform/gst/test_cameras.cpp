@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -60,11 +61,23 @@ Nodes& TestNodes() {
   return nodes;
 }
 
+// LUMORA_TEST_CAPTURE_CARD=1 gives the nodes the inputs and norms of an analogue capture
+// card, so that its crossbar and tuner pages can be tried in the running program.
+void MakeCaptureCard(v4l2::FakeV4L2& node) {
+  const char* env = std::getenv("LUMORA_TEST_CAPTURE_CARD");
+  if (!env || std::strcmp(env, "1") != 0) return;
+  node.SetInputs({{"Composite", false}, {"S-Video", false}, {"Tuner", true}});
+  node.SetStandards({{V4L2_STD_PAL_BG, "PAL-BG"}, {V4L2_STD_NTSC_M, "NTSC-M"}, {V4L2_STD_SECAM_L, "SECAM-L"}});
+}
+
 std::shared_ptr<v4l2::FakeV4L2> NodeOf(int index) {
   Nodes& n = TestNodes();
   std::lock_guard lock(n.mutex);
   auto& node = n.byIndex[index];
-  if (!node) node = std::make_shared<v4l2::FakeV4L2>(media::gst::TestCameraNodePath(index));
+  if (!node) {
+    node = std::make_shared<v4l2::FakeV4L2>(media::gst::TestCameraNodePath(index));
+    MakeCaptureCard(*node);
+  }
   return node;
 }
 
@@ -269,6 +282,11 @@ std::string TestCameraNodePath(int index) { return "/dev/lumora-test-camera" + s
 std::unique_ptr<v4l2::CV4L2Controls> TestCameraControls(int index) {
   if (index < 0 || index >= TestCameraCount()) return nullptr;
   return v4l2::CV4L2Controls::Open(NodeOf(index), TestCameraNodePath(index));
+}
+
+std::shared_ptr<v4l2::FakeV4L2> TestCameraNode(int index) {
+  if (index < 0 || index >= TestCameraCount()) return nullptr;
+  return NodeOf(index);
 }
 
 void UnplugTestCameraNode(int index) { UnplugNode(index); }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "capture/platform/v4l2/fake_v4l2.h"
 #include "capture/platform/v4l2/v4l2_controls.h"
 
 namespace media::gst {
@@ -24,6 +25,8 @@ void RemoveTestDevicesForTesting();
 // The in-memory node of camera `index` and its controls (null for a camera that does not exist).
 std::string TestCameraNodePath(int index);
 std::unique_ptr<v4l2::CV4L2Controls> TestCameraControls(int index);
+// The node itself, which tests may give other inputs and norms (null as above).
+std::shared_ptr<v4l2::FakeV4L2> TestCameraNode(int index);
 // The camera was pulled out: its node answers ENODEV; a camera plugged in again gets a new one.
 void UnplugTestCameraNode(int index);
 

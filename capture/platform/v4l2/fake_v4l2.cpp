@@ -229,6 +229,68 @@ int FakeV4L2::Ioctl(int fd, unsigned long request, void* arg) {
       return 0;
     }
     default:
+      return InputIoctl(request, arg);
+  }
+}
+
+int FakeV4L2::InputIoctl(unsigned long request, void* arg) {
+  switch (request) {
+    case VIDIOC_ENUMINPUT: {
+      auto* in = static_cast<v4l2_input*>(arg);
+      if (in->index >= m_inputs.size()) return Fail(EINVAL);
+      const uint32_t index = in->index;
+      const FakeInput& f = m_inputs[index];
+      *in = v4l2_input{};
+      in->index = index;
+      CopyName(f.name, in->name);
+      in->type = f.tuner ? V4L2_INPUT_TYPE_TUNER : V4L2_INPUT_TYPE_CAMERA;
+      for (const FakeStandard& s : m_standards) in->std |= s.id;
+      if (!m_standards.empty()) in->capabilities = V4L2_IN_CAP_STD;
+      return 0;
+    }
+    case VIDIOC_G_INPUT:
+      *static_cast<int*>(arg) = int(m_input);
+      return 0;
+    case VIDIOC_S_INPUT: {
+      const int index = *static_cast<int*>(arg);
+      if (m_inputRefusal) return Fail(m_inputRefusal);
+      if (index < 0 || size_t(index) >= m_inputs.size()) return Fail(EINVAL);
+      m_input = uint32_t(index);
+      return 0;
+    }
+    // A camera without norms answers ENODATA, as UVC drivers do.
+    case VIDIOC_ENUMSTD: {
+      auto* s = static_cast<v4l2_standard*>(arg);
+      if (m_standards.empty()) return Fail(ENODATA);
+      if (s->index >= m_standards.size()) return Fail(EINVAL);
+      const uint32_t index = s->index;
+      const FakeStandard& f = m_standards[index];
+      *s = v4l2_standard{};
+      s->index = index;
+      s->id = f.id;
+      CopyName(f.name, s->name);
+      const bool sixty = f.id & V4L2_STD_525_60;
+      s->frameperiod = sixty ? v4l2_fract{1001, 30000} : v4l2_fract{1, 25};
+      s->framelines = sixty ? 525 : 625;
+      return 0;
+    }
+    case VIDIOC_G_STD:
+      if (m_standards.empty()) return Fail(ENODATA);
+      *static_cast<v4l2_std_id*>(arg) = m_standard;
+      return 0;
+    case VIDIOC_S_STD: {
+      const v4l2_std_id id = *static_cast<v4l2_std_id*>(arg);
+      if (m_standards.empty()) return Fail(ENODATA);
+      if (m_standardRefusal) return Fail(m_standardRefusal);
+      // Like a driver, take the first norm the asked bits name.
+      for (const FakeStandard& s : m_standards)
+        if (s.id & id) {
+          m_standard = s.id;
+          return 0;
+        }
+      return Fail(EINVAL);
+    }
+    default:
       return Fail(ENOTTY);
   }
 }
@@ -256,6 +318,38 @@ int32_t FakeV4L2::Value(uint32_t id) const {
   for (const FakeControl& c : m_controls)
     if (c.id == id) return c.value;
   return 0;
+}
+
+void FakeV4L2::SetInputs(std::vector<FakeInput> inputs) {
+  std::lock_guard lock(m_mutex);
+  m_inputs = std::move(inputs);
+  m_input = 0;
+}
+
+void FakeV4L2::SetStandards(std::vector<FakeStandard> standards) {
+  std::lock_guard lock(m_mutex);
+  m_standards = std::move(standards);
+  m_standard = m_standards.empty() ? 0 : m_standards.front().id;
+}
+
+void FakeV4L2::RefuseInputs(int error) {
+  std::lock_guard lock(m_mutex);
+  m_inputRefusal = error;
+}
+
+void FakeV4L2::RefuseStandards(int error) {
+  std::lock_guard lock(m_mutex);
+  m_standardRefusal = error;
+}
+
+uint32_t FakeV4L2::CurrentInput() const {
+  std::lock_guard lock(m_mutex);
+  return m_input;
+}
+
+uint64_t FakeV4L2::CurrentStandard() const {
+  std::lock_guard lock(m_mutex);
+  return m_standard;
 }
 
 int FakeV4L2::OpenDescriptors() const {

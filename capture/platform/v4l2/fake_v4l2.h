@@ -4,7 +4,8 @@
 // exposure is inactive (and refuses values) outside manual mode, continuous autofocus over
 // an absolute focus, and power-line frequency as a menu. Values are kept like a driver's:
 // integers are clamped to their range and rounded to their step, menus refuse items they
-// do not offer. Thread-safe.
+// do not offer. It has one camera input and no TV norms unless a test gives it others.
+// Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,16 @@ struct FakeControl {
   int32_t value = 0;
 };
 
+struct FakeInput {
+  std::string name;
+  bool tuner = false;
+};
+
+struct FakeStandard {
+  uint64_t id = 0;  // v4l2_std_id bits
+  std::string name;
+};
+
 class FakeV4L2 final : public IV4L2Io {
  public:
   explicit FakeV4L2(std::string path = "/dev/video0",
@@ -46,6 +57,14 @@ class FakeV4L2 final : public IV4L2Io {
   // An older kernel without VIDIOC_QUERY_EXT_CTRL (it answers ENOTTY).
   void SetExtendedQueries(bool on);
   int32_t Value(uint32_t id) const;
+  // Inputs and norms; the first of each becomes the current one.
+  void SetInputs(std::vector<FakeInput> inputs);
+  void SetStandards(std::vector<FakeStandard> standards);
+  // Choosing an input / a norm answers `error` from now on (0: accepted again).
+  void RefuseInputs(int error);
+  void RefuseStandards(int error);
+  uint32_t CurrentInput() const;
+  uint64_t CurrentStandard() const;
   int OpenDescriptors() const;
 
  private:
@@ -54,6 +73,8 @@ class FakeV4L2 final : public IV4L2Io {
   FakeControl* Lookup(uint32_t request);
   uint32_t FlagsNow(const FakeControl& c) const;
   int SetValue(FakeControl& c, int32_t value);
+  // VIDIOC_ENUMINPUT, G/S_INPUT, ENUMSTD, G/S_STD; ENOTTY for any other request.
+  int InputIoctl(unsigned long request, void* arg);
 
   const std::string m_path;
   mutable std::mutex m_mutex;
@@ -63,6 +84,12 @@ class FakeV4L2 final : public IV4L2Io {
   int m_nextFd = 100;
   bool m_unplugged = false;
   bool m_extended = true;
+  std::vector<FakeInput> m_inputs{{"Camera 1", false}};
+  std::vector<FakeStandard> m_standards;
+  uint32_t m_input = 0;
+  uint64_t m_standard = 0;
+  int m_inputRefusal = 0;
+  int m_standardRefusal = 0;
 };
 
 }  // namespace v4l2
