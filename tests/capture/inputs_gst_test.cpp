@@ -81,9 +81,7 @@ class InputsGstTest : public testing::Test {
     if (!frame_) return;
     frame_->close();
     frame_.reset();
-    // Closing the main window asks the (not running) application loop to quit: consume it.
-    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
+    livetest::ConsumeQuit();
   }
   std::vector<std::string> OptionsMenu() {
     QMenu* menu = frame_->MenuAt(kOptionsMenu);

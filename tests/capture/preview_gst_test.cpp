@@ -109,9 +109,7 @@ class PreviewGstTest : public testing::Test {
     if (!frame_) return;
     frame_->close();
     frame_.reset();
-    // Closing the main window asks the (not running) application loop to quit: consume it.
-    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
+    livetest::ConsumeQuit();
   }
   void PreviewOn() {
     if (!frame_->WantPreview()) frame_->OnCommand(cmd::kPreview);

@@ -65,8 +65,8 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Capture filter [-> compressor] -> AVI mux -> writer, gate shut until opened.
-  void Build(const std::string& compressor, const std::string& file) {
+  // A graph and its builder holding the first synthetic camera's capture filter.
+  void AddCamera() {
     ASSERT_EQ(platform_->CreateCaptureGraphBuilder2(builder_), status::kOk);
     ASSERT_EQ(platform_->CreateFilterGraph(graph_), status::kOk);
     ASSERT_EQ(builder_->SetFiltergraph(graph_), status::kOk);
@@ -74,6 +74,11 @@ protected:
     ASSERT_EQ(platform_->ParseDisplayName("@device:gst:test:0", camera), status::kOk);
     ASSERT_EQ(camera->BindToFilter(capture_), status::kOk);
     ASSERT_EQ(graph_->AddFilter(capture_, ""), status::kOk);
+  }
+
+  // Capture filter [-> compressor] -> AVI mux -> writer, gate shut until opened.
+  void Build(const std::string& compressor, const std::string& file) {
+    ASSERT_NO_FATAL_FAILURE(AddCamera());
     std::shared_ptr<IBaseFilter> codec;
     if (!compressor.empty()) {
       std::shared_ptr<IMoniker> m;
@@ -253,13 +258,7 @@ TEST_F(GstCaptureEndTest, ErrorDrainsTheFramesStillInsideTheCompressor) {
   const std::string file = (dir_ / "held.avi").string();
   auto holder = std::make_shared<HoldingCompressor>();
   holder->Init();
-  ASSERT_EQ(platform_->CreateCaptureGraphBuilder2(builder_), status::kOk);
-  ASSERT_EQ(platform_->CreateFilterGraph(graph_), status::kOk);
-  ASSERT_EQ(builder_->SetFiltergraph(graph_), status::kOk);
-  std::shared_ptr<IMoniker> camera;
-  ASSERT_EQ(platform_->ParseDisplayName("@device:gst:test:0", camera), status::kOk);
-  ASSERT_EQ(camera->BindToFilter(capture_), status::kOk);
-  ASSERT_EQ(graph_->AddFilter(capture_, ""), status::kOk);
+  ASSERT_NO_FATAL_FAILURE(AddCamera());
   std::shared_ptr<IBaseFilter> mux;
   std::shared_ptr<IFileSinkFilter> sink;
   ASSERT_EQ(builder_->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);

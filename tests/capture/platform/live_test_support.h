@@ -38,6 +38,13 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
   return true;
 }
 
+// Closing a main window asks the application's loop to quit; no such loop runs in a test, and
+// the pending quit would end every later modal loop at once. One turn of the loop consumes it.
+inline void ConsumeQuit() {
+  QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+}
+
 // What the command printed, without its trailing line ends.
 inline std::string Shell(const std::string& cmd) {
   std::string out;
