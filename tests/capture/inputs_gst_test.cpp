@@ -35,12 +35,12 @@ constexpr int kOptionsMenu = 2;
 class InputsGstTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ::setenv("LUMORA_TEST_CAMERAS", "1", 1);
-    static int argc = 1;
-    static char name[] = "capture_inputs_gst_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QApplication(argc, argv);
-    platform_ = media::CreateGstPlatform().release();  // one for the run, like the program's
+    livetest::StartSuite("1", "capture_inputs_gst_tests");
+    platform_ = media::CreateGstPlatform().release();  // one for the suite, like the program's
+  }
+  static void TearDownTestSuite() {
+    delete platform_;
+    platform_ = nullptr;
   }
   void SetUp() override {
     ASSERT_TRUE(config_.isValid());
