@@ -23,6 +23,7 @@
 #include "capture/platform/gst/gst_platform.h"
 #include "capture/platform/gst/test_cameras.h"
 #include "resources/resources.h"
+#include "tests/capture/gst_frame_fixture.h"
 #include "tests/capture/platform/live_test_support.h"
 
 namespace {
@@ -32,29 +33,16 @@ using Dialog = CMainFrame::DeviceDialog;
 
 constexpr int kOptionsMenu = 2;
 
-class InputsGstTest : public testing::Test {
+class InputsGstTest : public GstFrameFixture {
  protected:
-  static void SetUpTestSuite() {
-    livetest::StartSuite("1", "capture_inputs_gst_tests");
-    platform_ = media::CreateGstPlatform().release();  // one for the suite, like the program's
-  }
-  static void TearDownTestSuite() {
-    delete platform_;
-    platform_ = nullptr;
-  }
+  static void SetUpTestSuite() { StartPlatform("1", "capture_inputs_gst_tests"); }
   void SetUp() override {
-    ASSERT_TRUE(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
-    res::SetLanguageFlag(res::kLangEnglish);
-    CMainFrame::SetMessageBoxRunnerForTesting(
-        [this](QMessageBox& box) { messages_.push_back(box.text().toStdString()); });
+    GstFrameFixture::SetUp();
     node_ = media::gst::TestCameraNode(0);
     ASSERT_TRUE(node_);
   }
   void TearDown() override {
-    CloseFrame();
-    CMainFrame::SetMessageBoxRunnerForTesting({});
-    qunsetenv("XDG_CONFIG_HOME");
+    GstFrameFixture::TearDown();
     // Back to a plain webcam for the next test.
     node_->SetInputs({{"Camera 1", false}});
     node_->SetStandards({});
@@ -67,21 +55,11 @@ class InputsGstTest : public testing::Test {
   }
 
   // A frame as at program start, with the camera selected.
-  void StartFrame() {
-    frame_ = std::make_unique<CMainFrame>(res::kMainMenuEnglish, *platform_);
-    ASSERT_TRUE(frame_->OnCreate());
-    frame_->setCentralWidget(new QWidget(frame_.get()));
-    frame_->show();
-    ASSERT_TRUE(WaitFor([&] { return !frame_->TimerRunning(CMainFrame::kStartupTimer); }));
+  void StartFrameOnCamera() {
+    ASSERT_NO_FATAL_FAILURE(StartFrame());
     std::shared_ptr<media::IMoniker> m;
     ASSERT_EQ(platform_->ParseDisplayName("@device:gst:test:0", m), media::status::kOk);
     frame_->SelectDevice(m);
-  }
-  void CloseFrame() {
-    if (!frame_) return;
-    frame_->close();
-    frame_.reset();
-    livetest::ConsumeQuit();
   }
   std::vector<std::string> OptionsMenu() {
     QMenu* menu = frame_->MenuAt(kOptionsMenu);
@@ -115,15 +93,11 @@ class InputsGstTest : public testing::Test {
     return texts;
   }
 
-  static inline media::IMediaPlatform* platform_ = nullptr;
-  QTemporaryDir config_;
-  std::unique_ptr<CMainFrame> frame_;
   std::shared_ptr<v4l2::FakeV4L2> node_;
-  std::vector<std::string> messages_;
 };
 
 TEST_F(InputsGstTest, APlainWebcamOffersNeitherEntry) {
-  StartFrame();
+  StartFrameOnCamera();
   EXPECT_EQ(OptionsMenu(), (std::vector<std::string>{"Preview", "-", "Video Source...", "Video Format..."}));
   EXPECT_LT(frame_->DialogPosition(Dialog::CrossbarPages), 0);
   EXPECT_LT(frame_->DialogPosition(Dialog::TunerPages), 0);
@@ -142,7 +116,7 @@ TEST_F(InputsGstTest, EachEntryIsOfferedWhenTheNodeHasSomethingToChoose) {
       {{{"Composite", false}}, {{V4L2_STD_PAL, "PAL"}, {V4L2_STD_SECAM, "SECAM"}}, false, true},
       {{{"Composite", false}}, {{V4L2_STD_PAL, "PAL"}}, false, false},
   };
-  StartFrame();
+  StartFrameOnCamera();
   for (const Case& c : cases) {
     node_->SetInputs(c.inputs);
     node_->SetStandards(c.norms);
@@ -156,7 +130,7 @@ TEST_F(InputsGstTest, EachEntryIsOfferedWhenTheNodeHasSomethingToChoose) {
 
 TEST_F(InputsGstTest, TheCrossbarAndTunerPagesSwitchTheDevice) {
   CaptureCard();
-  StartFrame();
+  StartFrameOnCamera();
   EXPECT_EQ(OptionsMenu(), (std::vector<std::string>{"Preview", "-", "Video Source...", "Video Format...",
                                                      "Video Crossbar...", "TV Tuner..."}));
   bool accepted = false;
@@ -190,7 +164,7 @@ TEST_F(InputsGstTest, TheCrossbarAndTunerPagesSwitchTheDevice) {
 
 TEST_F(InputsGstTest, ARefusedSwitchIsNamedAndKeepsTheOldChoice) {
   CaptureCard();
-  StartFrame();
+  StartFrameOnCamera();
   node_->RefuseInputs(EBUSY);
   ASSERT_TRUE(OpenPage(Dialog::CrossbarPages, [&](QDialog& page, QListWidget& list) {
     list.setCurrentRow(2);

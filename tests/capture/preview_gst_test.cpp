@@ -23,6 +23,7 @@
 #include "capture/platform/gstqt/video_widget.h"
 #include "capture/platform/v4l2/v4l2_registry.h"
 #include "resources/resources.h"
+#include "tests/capture/gst_frame_fixture.h"
 #include "tests/capture/platform/live_test_support.h"
 
 struct CMainFrameTestPeer {
@@ -74,43 +75,9 @@ media::gstpreview::PreviewWidget* VideoWidget(QWidget& frame) {
   return nullptr;
 }
 
-class PreviewGstTest : public testing::Test {
+class PreviewGstTest : public GstFrameFixture {
  protected:
-  static void SetUpTestSuite() {
-    livetest::StartSuite("2", "capture_preview_gst_tests");
-    platform_ = media::CreateGstPlatform().release();  // one for the suite, like the program's
-  }
-  static void TearDownTestSuite() {
-    delete platform_;
-    platform_ = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
-    res::SetLanguageFlag(res::kLangEnglish);
-    CMainFrame::SetMessageBoxRunnerForTesting(
-        [this](QMessageBox& box) { messages_.push_back(box.text().toStdString()); });
-  }
-  void TearDown() override {
-    CloseFrame();
-    CMainFrame::SetMessageBoxRunnerForTesting({});
-    qunsetenv("XDG_CONFIG_HOME");
-  }
-
-  // A frame as at program start: settings read, the saved device selected.
-  void StartFrame() {
-    frame_ = std::make_unique<CMainFrame>(res::kMainMenuEnglish, *platform_);
-    ASSERT_TRUE(frame_->OnCreate());
-    frame_->setCentralWidget(new QWidget(frame_.get()));
-    frame_->show();
-    ASSERT_TRUE(WaitFor([&] { return !frame_->TimerRunning(CMainFrame::kStartupTimer); }));
-  }
-  void CloseFrame() {
-    if (!frame_) return;
-    frame_->close();
-    frame_.reset();
-    livetest::ConsumeQuit();
-  }
+  static void SetUpTestSuite() { StartPlatform("2", "capture_preview_gst_tests"); }
   void PreviewOn() {
     if (!frame_->WantPreview()) frame_->OnCommand(cmd::kPreview);
     ASSERT_TRUE(frame_->Previewing());
@@ -128,10 +95,6 @@ class PreviewGstTest : public testing::Test {
     ASSERT_EQ(c->Set(id, value), 0);
   }
 
-  static inline media::IMediaPlatform* platform_ = nullptr;
-  QTemporaryDir config_;
-  std::unique_ptr<CMainFrame> frame_;
-  std::vector<std::string> messages_;
 };
 
 TEST_F(PreviewGstTest, FramesReachTheVideoWidgetAndMove) {
