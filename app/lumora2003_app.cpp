@@ -5,9 +5,9 @@
 #include <QSettings>
 
 #include "app/about_box.h"
-#include "app/language.h"
+#include "ui/language.h"
 #include "app/lumora2003_view.h"
-#include "app/skin_engine.h"
+#include "ui/skin_engine.h"
 #include "app/skin_host_dlg.h"
 #include "capture/main_frame.h"
 #include "resources/resources.h"

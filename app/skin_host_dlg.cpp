@@ -1,7 +1,7 @@
 #include "app/skin_host_dlg.h"
 
-#include "app/dialog_template.h"
-#include "app/skin_engine.h"
+#include "ui/dialog_template.h"
+#include "ui/skin_engine.h"
 #include "resources/resources.h"
 
 namespace {

@@ -33,7 +33,7 @@
 
 #include "capture/main_frame.h"
 #include "capture/platform/gst/gst_platform.h"
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/video_widget.h"
 #include "resources/resources.h"
 
 struct CMainFrameTestPeer {

@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <array>
 
-#include "app/skin_engine.h"
+#include "ui/skin_engine.h"
 #include "capture/main_frame.h"
 #include "resources/resources.h"
 

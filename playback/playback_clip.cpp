@@ -4,7 +4,7 @@
 #include <QFileDialog>
 #include <QVBoxLayout>
 
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/video_widget.h"
 #include "playback/playback_box.h"
 #include "playback/playback_window.h"
 #include "playback/running_objects.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "capture/platform/gstqt/bus_watch.h"
+#include "gstqt/bus_watch.h"
 
 namespace playback {
 namespace gsth = media::gsth;

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "capture/platform/gstqt/gst_handles.h"
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/gst_handles.h"
+#include "gstqt/video_widget.h"
 #include "playback/playback_status.h"
 
 namespace media::gstqt {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <map>
 
-#include "capture/platform/gstqt/gst_handles.h"
+#include "gstqt/gst_handles.h"
 
 namespace playback {
 namespace {

@@ -4,8 +4,8 @@
 #include <QMessageBox>
 #include <string>
 
-#include "app/dialog_template.h"
-#include "app/skin_engine.h"
+#include "ui/dialog_template.h"
+#include "ui/skin_engine.h"
 #include "capture/device_category.h"
 #include "capture/dialogs/dialog_runner.h"
 #include "resources/resources.h"

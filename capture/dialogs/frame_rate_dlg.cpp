@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <cmath>
 
-#include "app/dialog_template.h"
-#include "app/skin_engine.h"
+#include "ui/dialog_template.h"
+#include "ui/skin_engine.h"
 #include "resources/resources.h"
 
 CFrameRateDlg::CFrameRateDlg(bool useFrameRate, double frameRate, QWidget* parent)

@@ -2,8 +2,8 @@
 
 #include <QLabel>
 
-#include "app/dialog_template.h"
-#include "app/skin_engine.h"
+#include "ui/dialog_template.h"
+#include "ui/skin_engine.h"
 #include "resources/resources.h"
 
 CReadyDlg::CReadyDlg(const std::string& captureFileName, QWidget* parent) : QDialog(parent) {

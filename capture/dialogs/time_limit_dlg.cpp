@@ -3,8 +3,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "app/dialog_template.h"
-#include "app/skin_engine.h"
+#include "ui/dialog_template.h"
+#include "ui/skin_engine.h"
 #include "resources/resources.h"
 
 CTimeLimitDlg::CTimeLimitDlg(bool useTimeLimit, uint32_t seconds, QWidget* parent)

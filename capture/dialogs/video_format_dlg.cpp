@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/dialog_template.h"
-#include "app/skin_engine.h"
+#include "ui/dialog_template.h"
+#include "ui/skin_engine.h"
 #include "resources/resources.h"
 
 namespace {

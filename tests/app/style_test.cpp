@@ -18,7 +18,7 @@
 
 #include "app/about_box.h"
 #include "app/lumora2003_app.h"
-#include "app/skin_engine.h"
+#include "ui/skin_engine.h"
 #include "app/skin_host_dlg.h"
 #include "capture/main_frame.h"
 #include "capture/platform/scripted/scripted_platform.h"

@@ -20,7 +20,7 @@
 #include "capture/main_frame.h"
 #include "capture/platform/gst/gst_graph.h"
 #include "capture/platform/gst/gst_platform.h"
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/video_widget.h"
 #include "capture/platform/v4l2/v4l2_registry.h"
 #include "resources/resources.h"
 #include "tests/capture/gst_frame_fixture.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "capture/platform/gst/format_map.h"
-#include "capture/platform/gstqt/gst_handles.h"
+#include "gstqt/gst_handles.h"
 #include "capture/platform/media_types.h"
 
 namespace media::gst {

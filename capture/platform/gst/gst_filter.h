@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "capture/platform/gst/format_map.h"
-#include "capture/platform/gstqt/gst_handles.h"
+#include "gstqt/gst_handles.h"
 #include "capture/platform/gst/gst_util.h"
 #include "capture/platform/graph_model.h"
 #include "capture/platform/media_platform.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/platform/gst/gst_filter.h"
-#include "capture/platform/gstqt/bus_watch.h"
+#include "gstqt/bus_watch.h"
 
 namespace media::gst {
 

@@ -13,7 +13,7 @@
 #include "capture/platform/gst/gst_grabber.h"
 #include "capture/platform/gst/gst_pages.h"
 #include "capture/platform/gst/test_cameras.h"
-#include "capture/platform/gstqt/bus_watch.h"
+#include "gstqt/bus_watch.h"
 #include "capture/platform/qt_owner.h"
 #include "capture/platform/v4l2/v4l2_io.h"
 #include "capture/platform/v4l2/v4l2_registry.h"

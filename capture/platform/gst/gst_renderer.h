@@ -8,7 +8,7 @@
 #include <QPointer>
 
 #include "capture/platform/gst/gst_filter.h"
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 
 namespace media::gst {

@@ -10,7 +10,7 @@
 #include <map>
 #include <mutex>
 
-#include "capture/platform/gstqt/gst_handles.h"
+#include "gstqt/gst_handles.h"
 #include "capture/platform/gst/gst_platform.h"
 #include "capture/platform/v4l2/fake_v4l2.h"
 

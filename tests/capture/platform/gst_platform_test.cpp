@@ -19,7 +19,7 @@
 #include <string>
 
 #include "capture/platform/capture_file.h"
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 #include "capture/platform/scripted/scripted_platform.h"
 #include "tests/capture/platform/gst_leak_check.h"

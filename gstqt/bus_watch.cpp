@@ -1,4 +1,4 @@
-#include "capture/platform/gstqt/bus_watch.h"
+#include "gstqt/bus_watch.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -3,7 +3,7 @@
 
 #include <QLocale>
 
-#include "app/language.h"
+#include "ui/language.h"
 #include "resources/resource_ids.h"
 
 namespace {

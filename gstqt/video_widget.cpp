@@ -1,4 +1,4 @@
-#include "capture/platform/gstqt/video_widget.h"
+#include "gstqt/video_widget.h"
 
 #include <gst/video/video.h>
 

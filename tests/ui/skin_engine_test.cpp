@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <ostream>
 
-#include "app/skin_engine.h"
+#include "ui/skin_engine.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <ostream>
 
-#include "app/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "resources/resources.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/skin_engine.h"
+#include "ui/skin_engine.h"
 
 #include <QChildEvent>
 #include <QDialog>
