@@ -60,8 +60,10 @@ SurfacePtr HatchSurface(int hatch, ColorRef colour) {
 }  // namespace
 
 CMetafileCanvas::CMetafileCanvas(cairo_surface_t* surface, Kind kind,
-                                 const cairo_matrix_t& frame, double devicePixelsPerMm)
+                                 const cairo_matrix_t& frame, double devicePixelsPerMm,
+                                 CDecodeBudget& budget)
     : cr_(cairo_create(surface)),
+      budget_(budget),
       kind_(kind),
       frame_(frame),
       pixelsPerMm_(devicePixelsPerMm > 0 && std::isfinite(devicePixelsPerMm)
@@ -165,6 +167,32 @@ double CMetafileCanvas::DeviceScaleY() const {
   cairo_matrix_t m;
   cairo_get_matrix(cr_, &m);
   return std::hypot(m.xy, m.yy);
+}
+
+void CMetafileCanvas::Charge(double x1, double y1, double x2, double y2) {
+  x1 = std::clamp(x1, 0.0, double(pictureWidth_));
+  x2 = std::clamp(x2, 0.0, double(pictureWidth_));
+  y1 = std::clamp(y1, 0.0, double(pictureHeight_));
+  y2 = std::clamp(y2, 0.0, double(pictureHeight_));
+  const double area = std::ceil(std::fabs(x2 - x1)) * std::ceil(std::fabs(y2 - y1));
+  budget_.Spend(1 + static_cast<uint64_t>(std::isfinite(area) ? area : 0), "Metafile decoder");
+}
+
+void CMetafileCanvas::ChargePath(double pad) {
+  cairo_matrix_t saved;
+  cairo_get_matrix(cr_, &saved);
+  cairo_identity_matrix(cr_);  // paths are kept in device space
+  double x1, y1, x2, y2;
+  cairo_path_extents(cr_, &x1, &y1, &x2, &y2);
+  cairo_set_matrix(cr_, &saved);
+  Charge(x1 - pad, y1 - pad, x2 + pad, y2 + pad);
+}
+
+void CMetafileCanvas::ChargeBox(double x1, double y1, double x2, double y2) {
+  double xs[] = {x1, x2, x2, x1}, ys[] = {y1, y1, y2, y2};
+  for (int i = 0; i < 4; ++i) cairo_user_to_device(cr_, &xs[i], &ys[i]);
+  Charge(*std::min_element(xs, xs + 4), *std::min_element(ys, ys + 4),
+         *std::max_element(xs, xs + 4), *std::max_element(ys, ys + 4));
 }
 
 bool CMetafileCanvas::SetWorldTransform(const cairo_matrix_t& m) {
@@ -366,6 +394,7 @@ void CMetafileCanvas::Arc(ArcKind kind, double left, double top, double right, d
 }
 
 void CMetafileCanvas::SetPixel(Point p, ColorRef colour) {
+  budget_.Spend(1, "Metafile decoder");
   ApplyTransform();
   double x = p.x, y = p.y;
   cairo_user_to_device(cr_, &x, &y);
@@ -392,8 +421,10 @@ void CMetafileCanvas::FillCurrentPath() {
   cairo_set_fill_rule(cr_, dc_.polyFillMode == kWinding ? CAIRO_FILL_RULE_WINDING
                                                          : CAIRO_FILL_RULE_EVEN_ODD);
   SurfacePtr pattern;
+  ChargePath(0);
   if (b.style == kBsHatched) {
     if (dc_.bkMode == kOpaque) {
+      ChargePath(0);
       SetSourceColour(dc_.bkColour);
       cairo_fill_preserve(cr_);
     }
@@ -428,6 +459,7 @@ void CMetafileCanvas::StrokeCurrentPath() {
   cairo_append_path(cr_, path);
   cairo_path_destroy(path);
   cairo_identity_matrix(cr_);
+  ChargePath(width / 2 + 1);
   cairo_set_line_width(cr_, width);
   bool cosmetic = width <= 1.5;
   int cap = p.style & kPsEndCapMask;
@@ -463,6 +495,7 @@ void CMetafileCanvas::PatBlt(double left, double top, double width, double heigh
   cairo_new_path(cr_);
   cairo_rectangle(cr_, left, top, width, height);
   cairo_identity_matrix(cr_);
+  if (rop == kWhiteness || rop == kBlackness || rop == kDstInvert) ChargePath(0);
   if (rop == kWhiteness || rop == kBlackness) {
     SetSourceColour(rop == kWhiteness ? 0xFFFFFF : 0);
     cairo_fill(cr_);
@@ -500,6 +533,7 @@ void CMetafileCanvas::StretchBitmap(cairo_surface_t* bitmap, double dx, double d
     return;
   }
   cairo_pattern_set_matrix(pattern, &pm);
+  ChargePath(0);
   cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
   // The two masking transfers drawing programs pair for transparency: AND, then OR.
