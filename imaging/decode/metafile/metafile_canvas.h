@@ -19,6 +19,7 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -105,11 +106,14 @@ private:
   void SetSourceColour(ColorRef c);
   double DeviceScaleY() const;
   double DeviceScaleX() const;
-  // Spends the picture's pixels inside the device rectangle, at least one.
-  void Charge(double x1, double y1, double x2, double y2);
-  // Charges the current path's device extents grown by `pad` on every side.
-  void ChargePath(double pad);
-  // Charges the device box around a rectangle in user space (turned or not).
+  // Spends the picture's pixels inside the device rectangle, or `cap` when fewer, and
+  // one more: every call costs something.
+  void Charge(double x1, double y1, double x2, double y2,
+              double cap = std::numeric_limits<double>::infinity());
+  // Charges the current path's device extents grown by `pad` on every side, at most `cap`.
+  void ChargePath(double pad, double cap = std::numeric_limits<double>::infinity());
+  // Charges the device box around a rectangle in user space (turned or not), at most the
+  // rectangle's own area.
   void ChargeBox(double x1, double y1, double x2, double y2);
 
   cairo_t* cr_;

@@ -123,11 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"pict_empty_rows", EmptyRowsPict(16384), "p.pict",
                 With(1 << 20, 64 << 20, 1u << 31), 0,
                 "image of 16384 x 16384 = 268435456 pixels is over the pixel limit of 1048576."},
-        // The background (10000 pixels), then each rectangle's fill and stroke at 10001
-        // (its box and the one every drawing call costs): the tenth fill passes the limit.
+        // The background (10000 pixels), then each rectangle's fill at its box, 10001 (every
+        // call costs one more), and its one-pixel stroke at (length + 3) x 3 + 1 = 1210:
+        // the seventeenth stroke passes the limit.
         Refusal{"drawing_work", ManyRectangles(50).File(true, 0, 0, 100, 100, 96), "a.wmf",
                 With(1 << 20, 64 << 20, 200000), 0,
-                "Metafile decoder: drawing work of 200019 pixels is over the work limit of "
+                "Metafile decoder: drawing work of 200587 pixels is over the work limit of "
                 "200000 pixels."},
         // An 8-bit picture is drawn at 32 bits, then a palette is computed: 7 bytes a pixel.
         Refusal{"eight_bit_drawing", ManyRectangles(1).File(true, 0, 0, 100, 100, 96), "a.wmf",
