@@ -48,8 +48,9 @@ void CPicDecoder::CreateBitmap(CBmp& bmp, int width, int height, int bpp, bool h
   const uint64_t pixels = uint64_t(width) * uint64_t(height);
   if (pixels > limits_.maxPixels) {
     char text[200];
-    std::snprintf(text, sizeof text, "%s: image of %d x %d = %llu pixels is over the pixel limit of %llu.",
-                  what, width, height, static_cast<unsigned long long>(pixels),
+    std::snprintf(text, sizeof text,
+                  "%s: image of %d x %d = %llu pixels is over the pixel limit of %llu.", what,
+                  width, height, static_cast<unsigned long long>(pixels),
                   static_cast<unsigned long long>(limits_.maxPixels));
     RaiseError(textexception::kNoMemory, text);
   }

@@ -221,11 +221,11 @@ with tempfile.TemporaryDirectory() as tmp:
           f"--max-pixels: {r.stderr!r}")
     check(run("info", p_bmp, "--max-pixels", "1K").returncode == 0, "--max-pixels 1K")
     # An 8-bit picture of a metafile is drawn at 32 bits first: 384 x 288 x 7 bytes with the
-    # palette computed from it.
+    # palette computed from it, and a MiB for the nearest-entry search.
     shapes = os.path.join(tmp, "metafiles", "shapes.wmf")
     r = run("decode", shapes, os.path.join(tmp, "x.pam"), "--depth", "8", "--max-memory", "64K")
     check(r.returncode == 1 and r.stderr.startswith("lumora-image: error 10: ") and
-          "of 774144 bytes is over the memory limit of 65536 bytes" in r.stderr,
+          "of 1822720 bytes is over the memory limit of 65536 bytes" in r.stderr,
           f"--max-memory: {r.stderr!r}")
     check(run("decode", shapes, os.path.join(tmp, "x.pam"), "--depth", "8").returncode == 0,
           "8-bit metafile within the default limits")

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/core/palette_mapper.h"
 #include "imaging/core/win_bmp.h"
 #include "imaging/decode/metafile/emf_player.h"
 #include "imaging/decode/metafile/wmf_player.h"
@@ -15,6 +16,8 @@ namespace {
 using metafile::CMetafileCanvas;
 
 constexpr const char* kLoadFailed = "Windows Metafile functions failed to load this image.";
+// What CPaletteMapper holds at most (its cells and colour cache).
+constexpr uint64_t kMapperBytes = uint64_t{1} << 20;
 
 // The picture a metafile asks for and how its reference frame sits on it.
 struct Picture {
@@ -208,8 +211,9 @@ void CWEMFDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut,
     return;
   }
   // An 8-bit result is drawn at 32 bits first; computing a palette for it (no palette in
-  // the file) exports it once more at 3 bytes a pixel.
-  CBudgetReservation drawing(budget, pixels * (withPalette ? 4 : 7),
+  // the file) exports it once more at 3 bytes a pixel; the nearest-entry search keeps its
+  // cells and cache.
+  CBudgetReservation drawing(budget, pixels * (withPalette ? 4 : 7) + kMapperBytes,
                              "Metafile decoder: drawing for an 8-bit picture");
   CWinBmp full;
   full.Create(width, height, 32, false);
@@ -218,18 +222,8 @@ void CWEMFDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut,
     bmp.CopyFrom(full, 8);
     return;
   }
-  uint32_t lastColour = 0xFFFFFFFF, lastIndex = 0;  // runs of one colour are the rule
+  const CPaletteMapper mapper(bmp.GetPalette(), kPaletteEntries);
   for (int y = 0; y < height; ++y) {
-    const uint8_t* from = full.GetRowTable()[y];
-    uint8_t* to = bmp.GetRowTable()[y];
-    for (int x = 0; x < width; ++x) {
-      uint32_t colour = uint32_t(from[4 * x]) | uint32_t(from[4 * x + 1]) << 8 |
-                        uint32_t(from[4 * x + 2]) << 16;
-      if (colour != lastColour) {
-        lastColour = colour;
-        lastIndex = bmp.ClosestPaletteEntry(colour);
-      }
-      to[x] = static_cast<uint8_t>(lastIndex);
-    }
+    mapper.MapRow(full.GetRowTable()[y], 4, size_t(width), bmp.GetRowTable()[y]);
   }
 }

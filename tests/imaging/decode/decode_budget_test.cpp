@@ -130,10 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
                 With(1 << 20, 64 << 20, 200000), 0,
                 "Metafile decoder: drawing work of 200587 pixels is over the work limit of "
                 "200000 pixels."},
-        // An 8-bit picture is drawn at 32 bits, then a palette is computed: 7 bytes a pixel.
+        // An 8-bit picture is drawn at 32 bits, then a palette is computed: 7 bytes a pixel,
+        // and a MiB for the nearest-entry search.
         Refusal{"eight_bit_drawing", ManyRectangles(1).File(true, 0, 0, 100, 100, 96), "a.wmf",
                 With(1 << 20, 50000, 1u << 31), 8,
-                "Metafile decoder: drawing for an 8-bit picture of 70000 bytes is over the "
+                "Metafile decoder: drawing for an 8-bit picture of 1118576 bytes is over the "
                 "memory limit of 50000 bytes (0 in use)."}),
     [](const testing::TestParamInfo<Refusal>& info) { return info.param.label; });
 
