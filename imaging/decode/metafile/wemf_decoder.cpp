@@ -75,9 +75,9 @@ Picture EnhancedPicture(const metafile::EmfHeader& h) {
   p.width = frameW * numX / denX;
   p.height = frameH * numY / denY;
   ApplyEmptyRule(p);
-  // Reference pixels to picture pixels: the frame fills the picture.
-  // The frame fills the picture, as playing into a rectangle does. A frame of no size on
-  // an axis gives way to the bounds (reference pixels, both edges inside) there.
+  // Reference pixels to picture pixels: the frame fills the picture, as playing into a
+  // rectangle does. A frame of no size on an axis gives way to the bounds (reference
+  // pixels, both edges inside) there.
   double refX = double(h.frame[0]) * numX / denX;
   double refY = double(h.frame[1]) * numY / denY;
   double refW = double(frameW) * numX / denX;
