@@ -122,7 +122,7 @@ void CAnyPicDecoder::DecodeSource(CDataSource& source, CBmp& bmp, int bppWanted)
   if (decoder == nullptr) {
     RaiseError(textexception::kUnsupported, "Library not compiled for this file type.");
   }
-  decoder->SetMaxPixels(GetMaxPixels());
+  decoder->SetLimits(GetLimits());
 
   if (fileType_ == picformat::kEpsTiff) {
     // The TIFF preview starts at the offset stored at byte 20 of the EPS header.

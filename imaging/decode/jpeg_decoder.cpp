@@ -174,6 +174,17 @@ void CJPEGDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>&, int& bppIn
 
   const int width = static_cast<int>(c->cinfo.image_width);
   const int height = static_cast<int>(c->cinfo.image_height);
+  if (jpeg_has_multiple_scans(&c->cinfo)) {
+    // Every coefficient of the picture waits for the last scan: 128 bytes a block, more than
+    // the picture itself at full chroma, and the library would take it without asking.
+    uint64_t bytes = 0;
+    for (int i = 0; i < c->cinfo.num_components; ++i) {
+      const jpeg_component_info& comp = c->cinfo.comp_info[i];
+      bytes += uint64_t(comp.width_in_blocks) * comp.height_in_blocks * sizeof(JBLOCK);
+    }
+    CDecodeBudget budget(GetLimits());
+    budget.Reserve(bytes, "JPEG decoder: coefficients of a progressive picture");
+  }
   std::unique_ptr<uint8_t[]> greyLine;
   if (c->cinfo.out_color_space == JCS_GRAYSCALE) {
     ChooseTargetDepth(8, bppInOut);

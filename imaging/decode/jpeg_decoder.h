@@ -11,7 +11,9 @@
 // Failure: library errors raise code 6 with the library's message followed by "\n"
 // (CMYK / YCCK files, whose colours the library cannot turn into RGB, among them); files of
 // more than 1000 scans are refused the same way, so a crafted progressive file cannot keep
-// the decoder busy. All library state is released on every way out.
+// the decoder busy. A file of several scans whose coefficients (128 bytes a block) would
+// pass the memory limit is refused with code 10 before the library allocates them. All
+// library state is released on every way out.
 #pragma once
 
 #include "imaging/decode/pic_decoder.h"

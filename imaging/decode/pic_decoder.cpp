@@ -45,9 +45,13 @@ void CPicDecoder::CreateBitmap(CBmp& bmp, int width, int height, int bpp, bool h
     std::snprintf(text, sizeof text, "%s: image size out of range.", what);
     RaiseError(textexception::kFormatError, text);
   }
-  if (uint64_t(width) * uint64_t(height) > maxPixels_) {
+  const uint64_t pixels = uint64_t(width) * uint64_t(height);
+  if (pixels > limits_.maxPixels) {
     char text[200];
-    std::snprintf(text, sizeof text, "%s: image larger than the pixel limit.", what);
+    std::snprintf(text, sizeof text,
+                  "%s: image of %d x %d = %llu pixels is over the pixel limit of %llu.", what,
+                  width, height, static_cast<unsigned long long>(pixels),
+                  static_cast<unsigned long long>(limits_.maxPixels));
     RaiseError(textexception::kNoMemory, text);
   }
   bmp.Create(width, height, static_cast<uint16_t>(bpp), hasAlpha);

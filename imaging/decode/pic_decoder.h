@@ -13,8 +13,9 @@
 //
 // Limits: no decoder creates a bitmap wider or taller than kMaxDimension (code 2, the size
 // is corrupt) or with more pixels than the decoder's pixel limit (code 10, the caller's
-// ceiling; default kDefaultMaxPixels, settable per decoder). Create bitmaps through
-// CreateBitmap, which checks both.
+// ceiling). Create bitmaps through CreateBitmap, which checks both. Working memory and
+// drawing work have limits of their own (decode_budget.h); all three are settable per
+// decoder and on by default.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,7 @@
 #include "imaging/core/text_exception.h"
 #include "imaging/core/trace.h"
 #include "imaging/decode/data_source.h"
+#include "imaging/decode/decode_budget.h"
 
 class CPicDecoder : public CObject {
   LUMORA_RUNTIME_CLASS(CPicDecoder, CObject)
@@ -35,8 +37,7 @@ class CPicDecoder : public CObject {
 public:
   // CWinBmp keeps width and height in 16 bits.
   static constexpr int kMaxDimension = 65535;
-  // 2^28 pixels: 1 GiB at 32 bits per pixel.
-  static constexpr uint64_t kDefaultMaxPixels = uint64_t{1} << 28;
+  static constexpr uint64_t kDefaultMaxPixels = DecodeLimits::kDefaultMaxPixels;
   // Palette buffers handed back through DecodeBody hold this many entries.
   static constexpr int kPaletteEntries = 256;
 
@@ -61,8 +62,10 @@ public:
     RaiseError(code, text.c_str());
   }
 
-  void SetMaxPixels(uint64_t maxPixels) { maxPixels_ = maxPixels; }
-  uint64_t GetMaxPixels() const { return maxPixels_; }
+  void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
+  const DecodeLimits& GetLimits() const { return limits_; }
+  void SetMaxPixels(uint64_t maxPixels) { limits_.maxPixels = maxPixels; }
+  uint64_t GetMaxPixels() const { return limits_.maxPixels; }
 
 protected:
   // Checks width and height (both > 0, at most kMaxDimension: else code 2 with
@@ -77,7 +80,7 @@ protected:
                            const char* what) const;
 
 private:
-  uint64_t maxPixels_ = kDefaultMaxPixels;
+  DecodeLimits limits_;
 };
 
 namespace decode {

@@ -25,6 +25,8 @@ constexpr unsigned kEndOfPicture = 0xFF;
 constexpr unsigned kEndOfPictureV2 = 0xFFFF;
 constexpr unsigned kHeaderOpcode = 0x0C00;
 constexpr unsigned kQuickTimeOpcode = 0x8200;
+// Bytes in front of the count byte of the text opcodes 0x28 to 0x2B.
+constexpr size_t kTextPrefix[] = {4, 1, 1, 2};
 
 // The pixel map record that follows a pixel map's bounds.
 struct PixMap {
@@ -242,6 +244,13 @@ bool CPictDecoder::ReadOpcode(Stream& in, unsigned opcode, CBmp& bmp,
     case 0x13:
     case 0x14:
       SkipPixelPattern(in);
+      return false;
+    case 0x28:  // LongText: a point, then the text
+    case 0x29:  // DHText: a horizontal step, then the text
+    case 0x2A:  // DVText: a vertical step, then the text
+    case 0x2B:  // DHDVText: both steps, then the text
+      in.Skip(kTextPrefix[opcode - 0x28]);
+      in.Skip(in.U8());  // the count byte and that many characters
       return false;
     case 0x90:
     case 0x98:

@@ -44,10 +44,10 @@ constexpr OpcodeInfo kOpcodes[kTableOpcodes] = {
     {"reserved", kWord},  // 0x25
     {"reserved", kWord},  // 0x26
     {"reserved", kWord},  // 0x27
-    {"LongText", 0},  // 0x28
-    {"DHText", 0},  // 0x29
-    {"DVText", 0},  // 0x2A
-    {"DHDVText", 0},  // 0x2B
+    {"LongText", kSpecial},  // 0x28
+    {"DHText", kSpecial},  // 0x29
+    {"DVText", kSpecial},  // 0x2A
+    {"DHDVText", kSpecial},  // 0x2B
     {"reserved", kWord},  // 0x2C
     {"reserved", kWord},  // 0x2D
     {"reserved", kWord},  // 0x2E

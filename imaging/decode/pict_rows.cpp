@@ -62,7 +62,8 @@ void DecodeIndexRows(const PixelRows& p, Stream& in, CBmp& bmp) {
   if (toIndices && p.pixelSize == 16) Fail("Bad bits per pixel in expandBuf8.");
   const size_t width = static_cast<size_t>(bmp.GetWidth());
   const size_t unit = p.pixelSize == 16 ? 2 : 1;
-  size_t rowBytes = p.pixelSize <= 8 ? (p.rowBytes & ~kPixMapFlag) : p.rowBytes;
+  // Bit 15 marks a pixel map, whatever its pixel size; the row's bytes are the rest.
+  size_t rowBytes = p.rowBytes & ~kPixMapFlag;
   if (rowBytes == 0) rowBytes = width * unit;
   // The row buffer holds the stated row and at least the width's pixels; a shorter row
   // leaves the rest 0.

@@ -18,7 +18,8 @@ namespace pict {
 struct PixelRows {
   int pixelSize = 1;          // bits per pixel as stored: 1, 2, 4, 8, 16 or 32
   int componentCount = 3;     // 32-bit pixels: 3 (red, green, blue) or 4 (alpha first)
-  uint32_t rowBytes = 0;      // as stored (bit 15 included for bitmap opcodes); 0: from the width
+  uint32_t rowBytes = 0;      // as stored (bit 15, the pixel-map flag, is not counted); 0: from
+                              // the width
   const RgbQuad* palette = nullptr;  // 256 entries: indices into a 32-bit bitmap
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -111,15 +112,40 @@ bool IsPlainRgb(TIFF* tif) {
 
 enum class StripResult { kDone, kFirstStripFailed, kNoMemory };
 
+// One line of 8-bit RGB into blue, green, red, 255.
+void RgbToBgra(const uint8_t* in, int width, uint8_t* out) {
+  for (int x = 0; x < width; ++x, in += 3, out += 4) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+    out[3] = 255;
+  }
+}
+
 // As libtiff's RGBA reader does, a first strip that cannot be read fails the picture; later
-// ones leave their rows black (rather than showing stale memory).
-StripResult ReadRgbStrips(TIFF* tif, uint8_t** rows, int width, int height) {
+// ones leave their rows black (rather than showing stale memory). A strip over the memory
+// limit is read a line at a time instead.
+StripResult ReadRgbStrips(TIFF* tif, uint8_t** rows, int width, int height,
+                          CDecodeBudget& budget) {
   uint32_t rowsPerStrip = 0;
   TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
   rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, uint32_t(height));
   const size_t lineBytes = size_t(width) * 3;
   const tmsize_t stripSize = TIFFStripSize(tif);
   if (stripSize <= 0 || size_t(stripSize) < lineBytes) return StripResult::kFirstStripFailed;
+  if (!budget.TryReserve(uint64_t(stripSize))) {
+    CBudgetReservation line(budget, lineBytes, "TIFF decoder: line buffer");
+    std::vector<uint8_t> buffer(lineBytes);
+    for (int y = 0; y < height; ++y) {
+      if (TIFFReadScanline(tif, buffer.data(), uint32_t(y), 0) < 0) {
+        if (y == 0) return StripResult::kFirstStripFailed;
+        for (int rest = y; rest < height; ++rest) std::memset(rows[rest], 0, size_t(width) * 4);
+        break;
+      }
+      RgbToBgra(buffer.data(), width, rows[y]);
+    }
+    return StripResult::kDone;
+  }
   std::unique_ptr<uint8_t[]> strip(new (std::nothrow) uint8_t[size_t(stripSize)]);
   if (strip == nullptr) return StripResult::kNoMemory;
   for (uint32_t first = 0, index = 0; first < uint32_t(height); first += rowsPerStrip, ++index) {
@@ -132,14 +158,7 @@ StripResult ReadRgbStrips(TIFF* tif, uint8_t** rows, int width, int height) {
     }
     std::memset(strip.get() + got, 0, size_t(stripSize) - size_t(got));
     for (uint32_t r = 0; r < count && size_t(r + 1) * lineBytes <= size_t(stripSize); ++r) {
-      const uint8_t* in = strip.get() + r * lineBytes;
-      uint8_t* out = rows[first + r];
-      for (int x = 0; x < width; ++x, in += 3, out += 4) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        out[3] = 255;
-      }
+      RgbToBgra(strip.get() + r * lineBytes, width, rows[first + r]);
     }
   }
   return StripResult::kDone;
@@ -156,7 +175,8 @@ void CTIFFDecoder::DoHiColor(CBmp& bmp, int& bppInOut, tiff* tif) {
     CreateBitmap(bmp, static_cast<int>(std::min<uint32_t>(width, INT32_MAX)),
                  static_cast<int>(std::min<uint32_t>(height, INT32_MAX)), 32, false,
                  "TIFF decoder");
-    switch (ReadRgbStrips(tif, bmp.GetRowTable(), bmp.GetWidth(), bmp.GetHeight())) {
+    CDecodeBudget budget(GetLimits());
+    switch (ReadRgbStrips(tif, bmp.GetRowTable(), bmp.GetWidth(), bmp.GetHeight(), budget)) {
       case StripResult::kDone:
         return;
       case StripResult::kFirstStripFailed:
@@ -173,6 +193,10 @@ void CTIFFDecoder::DoHiColor(CBmp& bmp, int& bppInOut, tiff* tif) {
     RaiseError(textexception::kWrongSignature, messages_.Text());
   }
   RgbaGuard rgbaGuard{&image};
+  // libtiff's reader holds a whole strip or tile at a time.
+  CDecodeBudget budget(GetLimits());
+  CBudgetReservation strip(budget, TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif),
+                           "TIFF decoder: strip or tile");
   const int width = static_cast<int>(std::min<uint32_t>(image.width, INT32_MAX));
   const int height = static_cast<int>(std::min<uint32_t>(image.height, INT32_MAX));
   CreateBitmap(bmp, width, height, 32, image.alpha != 0, "TIFF decoder");

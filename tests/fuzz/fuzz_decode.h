@@ -1,8 +1,10 @@
 // Shared body of the decoder fuzz targets: one input is one file. The last byte also picks
-// the wanted depth (0, 8 or 32), so every depth path is reached. Pictures are capped at
-// 2^14 pixels so the fuzzer hunts for bugs, not for big allocations. Only CTextException
-// may leave a decoder; anything else (or a sanitizer report) is a finding, and so is a decode
-// that returns normally with no picture in the bitmap.
+// the wanted depth (0, 8 or 32), so every depth path is reached. Pictures may have 2^20
+// pixels and the memory and work limits keep their defaults: run under
+// -rss_limit_mb=512 -timeout=5 (run_fuzz.sh), an input that passes either is a decode that
+// escaped its budget, a finding like a crash. Only CTextException may leave a decoder;
+// anything else (or a sanitizer report) is a finding, and so is a decode that returns
+// normally with no picture in the bitmap.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +18,7 @@
 
 namespace fuzzdecode {
 
-inline constexpr uint64_t kMaxPixels = uint64_t{1} << 14;
+inline constexpr uint64_t kMaxPixels = uint64_t{1} << 20;
 
 // How many decodes returned normally since the last reset; the replay program reads it to
 // tell whether a seed that is a valid file still decodes.

@@ -4,6 +4,7 @@ Usage: decode_commands_check.py PATH_TO_LUMORA_IMAGE
 """
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -194,8 +195,40 @@ with tempfile.TemporaryDirectory() as tmp:
         if text:
             check(r.stderr == f"lumora-image: error {code}: {text}\n", f"text: {r.stderr!r}")
     check(not os.path.exists(os.path.join(tmp, "x.pam")), "failed decode left an output file")
-    for args in (["info"], ["decode", "a"], ["decode", "a", "b", "--depth", "16"]):
+    for args in (["info"], ["decode", "a"], ["decode", "a", "b", "--depth", "16"],
+                 ["info", junk, "--max-pixels"], ["info", junk, "--max-memory", "12X"]):
         check(run(*args).returncode == 2, f"usage {args}")
+
+    # --help and --version answer on standard output; a file that cannot be opened says why.
+    r = run("--help")
+    check(r.returncode == 0 and r.stdout.startswith("usage:\n") and r.stderr == "" and
+          "lumora-image decode IN OUT.pam" in r.stdout, f"--help: {r.returncode} {r.stderr!r}")
+    r = run("--version")
+    check(r.returncode == 0 and re.fullmatch(r"lumora-image \d+(\.\d+)+\n", r.stdout),
+          f"--version: {r.returncode} {r.stdout!r}")
+    missing = os.path.join(tmp, "x.png")
+    r = run("info", missing)
+    check(r.stderr == f"lumora-image: error 4: Decoder error: Opening {missing} failed: "
+          "No such file or directory\n", f"missing file: {r.stderr!r}")
+    r = run("info", empty)
+    check(r.stderr.endswith(f"Opening {empty} failed: file is empty\n"), f"empty: {r.stderr!r}")
+
+    # The limits refuse with code 10, naming the limit and the value that passed it.
+    p_bmp = os.path.join(tmp, "p.bmp")
+    r = run("info", p_bmp, "--max-pixels", "100")
+    check(r.returncode == 1 and r.stderr.startswith("lumora-image: error 10: ") and
+          "23 x 11 = 253 pixels is over the pixel limit of 100." in r.stderr,
+          f"--max-pixels: {r.stderr!r}")
+    check(run("info", p_bmp, "--max-pixels", "1K").returncode == 0, "--max-pixels 1K")
+    # An 8-bit picture of a metafile is drawn at 32 bits first: 384 x 288 x 7 bytes with the
+    # palette computed from it, and a MiB for the nearest-entry search.
+    shapes = os.path.join(tmp, "metafiles", "shapes.wmf")
+    r = run("decode", shapes, os.path.join(tmp, "x.pam"), "--depth", "8", "--max-memory", "64K")
+    check(r.returncode == 1 and r.stderr.startswith("lumora-image: error 10: ") and
+          "of 1822720 bytes is over the memory limit of 65536 bytes" in r.stderr,
+          f"--max-memory: {r.stderr!r}")
+    check(run("decode", shapes, os.path.join(tmp, "x.pam"), "--depth", "8").returncode == 0,
+          "8-bit metafile within the default limits")
 
 if failures:
     print("\n".join(failures))

@@ -3,6 +3,7 @@
 // 2 bad usage (after printing the usage).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,5 @@ inline constexpr char kEncodeUsage[] =
 
 // Prints the usage of every command to standard error and returns 2.
 int PrintUsage();
+// The same text to `out` (standard output for --help).
+void WriteUsage(std::FILE* out);

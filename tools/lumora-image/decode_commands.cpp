@@ -1,6 +1,10 @@
 #include "tools/lumora-image/decode_commands.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,17 +15,18 @@
 #include "imaging/core/text_exception.h"
 #include "imaging/core/win_bmp.h"
 #include "imaging/decode/any_pic_decoder.h"
+#include "tools/lumora-image/open_reason.h"
 #include "tools/lumora-image/write_output.h"
 
 namespace {
 
 // Runs `work`, turning the library's failures into the tool's error line and status 1.
 template <class Work>
-int Guarded(Work work) {
+int Guarded(const std::string& in, const std::string& out, Work work) {
   try {
     work();
   } catch (const CTextException& failure) {
-    ReportError(failure.GetErrorCode(), failure.GetErrorText());
+    ReportFailure(failure, in, out);
     return 1;
   } catch (const std::bad_alloc&) {
     ReportError(textexception::kNoMemory, "Out of memory.");
@@ -31,6 +36,45 @@ int Guarded(Work work) {
 }
 
 bool IsOption(const std::string& s) { return s.rfind("--", 0) == 0; }
+
+// A count, optionally followed by K, M or G (powers of 1024).
+bool ParseAmount(const std::string& text, uint64_t& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr == text.data()) return false;
+  int shift = 0;
+  if (ptr != end) {
+    const char* units = "KMG";
+    const char* unit = std::strchr(units, std::toupper(static_cast<unsigned char>(*ptr)));
+    if (unit == nullptr || *unit == 0 || ptr + 1 != end) return false;
+    shift = 10 * int(unit - units + 1);
+  }
+  if (value > (UINT64_MAX >> shift)) return false;
+  value <<= shift;
+  return true;
+}
+
+// Takes --max-pixels and --max-memory out of `args`. False on a missing or bad value.
+bool TakeLimits(Arguments& args, DecodeLimits& limits) {
+  Arguments rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    uint64_t* target = args[i] == "--max-pixels"   ? &limits.maxPixels
+                       : args[i] == "--max-memory" ? &limits.maxMemory
+                                                   : nullptr;
+    if (target == nullptr) {
+      rest.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 >= args.size() || !ParseAmount(args[i + 1], *target)) {
+      std::fprintf(stderr, "lumora-image: %s needs a count (K, M or G may follow)\n",
+                   args[i].c_str());
+      return false;
+    }
+    ++i;
+  }
+  args = std::move(rest);
+  return true;
+}
 
 }  // namespace
 
@@ -77,10 +121,14 @@ bool WritePam(const CBmp& bmp, std::FILE* out) {
   return true;
 }
 
-int RunInfo(const Arguments& args) {
+int RunInfo(const Arguments& given) {
+  Arguments args = given;
+  DecodeLimits limits;
+  if (!TakeLimits(args, limits)) return PrintUsage();
   if (args.size() != 1 || IsOption(args[0])) return PrintUsage();
-  return Guarded([&] {
+  return Guarded(args[0], "", [&] {
     CAnyPicDecoder decoder;
+    decoder.SetLimits(limits);
     CWinBmp bmp;
     decoder.DecodeFile(args[0].c_str(), bmp, 0);
     std::printf("%s %dx%d %dbpp alpha=%d\n", picformat::Name(decoder.GetFileType()),
@@ -88,7 +136,10 @@ int RunInfo(const Arguments& args) {
   });
 }
 
-int RunDecode(const Arguments& args) {
+int RunDecode(const Arguments& given) {
+  Arguments args = given;
+  DecodeLimits limits;
+  if (!TakeLimits(args, limits)) return PrintUsage();
   std::vector<std::string> paths;
   int depth = 0;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -102,22 +153,28 @@ int RunDecode(const Arguments& args) {
     }
   }
   if (paths.size() != 2) return PrintUsage();
-  return Guarded([&] {
+  return Guarded(paths[0], "", [&] {
     CAnyPicDecoder decoder;
+    decoder.SetLimits(limits);
     CWinBmp bmp;
     decoder.DecodeFile(paths[0].c_str(), bmp, depth);
     std::FILE* f = std::fopen(paths[1].c_str(), "wb");
     const bool written = f != nullptr && WritePam(bmp, f);
+    const int error = errno;
     const bool closed = f != nullptr && std::fclose(f) == 0;
     if (!written || !closed) {
+      const std::string reason = std::strerror(written ? errno : error);
       std::remove(paths[1].c_str());  // no half-written picture left behind
       throw CTextException(textexception::kOpenOutputFailed,
-                           "Opening " + paths[1] + " failed");
+                           "Opening " + paths[1] + " failed: " + reason);
     }
   });
 }
 
-int RunConvert(const Arguments& args) {
+int RunConvert(const Arguments& given) {
+  Arguments args = given;
+  DecodeLimits limits;
+  if (!TakeLimits(args, limits)) return PrintUsage();
   OutputOptions options;
   std::vector<std::string> rest;
   std::string error;
@@ -126,8 +183,9 @@ int RunConvert(const Arguments& args) {
     return PrintUsage();
   }
   if (rest.size() != 2 || IsOption(rest[0]) || IsOption(rest[1])) return PrintUsage();
-  return Guarded([&] {
+  return Guarded(rest[0], rest[1], [&] {
     CAnyPicDecoder decoder;
+    decoder.SetLimits(limits);
     auto bmp = std::make_unique<CWinBmp>();
     decoder.DecodeFile(rest[0].c_str(), *bmp, 0);
     if (bmp->HasAlpha()) {

@@ -6,7 +6,10 @@
 //   convert IN OUT [encode options]
 //                           decodes IN (depth 0) and writes OUT as encode does; without
 //                           --depth an 8-bit picture stays 8 bits (palette as decoded)
-// Failures: "lumora-image: error CODE: TEXT" on standard error, exit status 1.
+// Each also takes the decode limits: --max-pixels N (the picture's size) and --max-memory N
+// (bytes held besides the picture); N may end in K, M or G (powers of 1024).
+// Failures: "lumora-image: error CODE: TEXT" on standard error, exit status 1; a refusal
+// under a limit names the limit and the value that passed it.
 #pragma once
 
 #include <cstdio>
@@ -20,9 +23,11 @@ int RunInfo(const Arguments& args);
 int RunDecode(const Arguments& args);
 int RunConvert(const Arguments& args);
 
-inline constexpr char kInfoUsage[] = "info IN";
-inline constexpr char kDecodeUsage[] = "decode IN OUT.pam [--depth 0|8|32]";
-inline constexpr char kConvertUsage[] = "convert IN OUT [the options of encode]";
+inline constexpr char kInfoUsage[] = "info IN [--max-pixels N] [--max-memory BYTES]";
+inline constexpr char kDecodeUsage[] =
+    "decode IN OUT.pam [--depth 0|8|32] [--max-pixels N] [--max-memory BYTES]";
+inline constexpr char kConvertUsage[] =
+    "convert IN OUT [the options of encode] [--max-pixels N] [--max-memory BYTES]";
 
 // Writes the PAM file `decode` writes to `out`, a block of rows at a time; false when a
 // write fails.

@@ -8,6 +8,7 @@
 #include "imaging/core/text_exception.h"
 #include "tools/lumora-image/commands.h"
 #include "tools/lumora-image/netpbm_reader.h"
+#include "tools/lumora-image/open_reason.h"
 #include "tools/lumora-image/write_output.h"
 
 int RunEncode(const Arguments& args) {
@@ -25,7 +26,7 @@ int RunEncode(const Arguments& args) {
     ReadNetpbm(rest[0], *bmp);
     WriteOutput(std::move(bmp), rest[1], options);
   } catch (const CTextException& failure) {
-    ReportError(failure.GetErrorCode(), failure.GetErrorText());
+    ReportFailure(failure, rest[0], rest[1]);
     return 1;
   } catch (const std::bad_alloc&) {
     ReportError(textexception::kNoMemory, "Out of memory.");

@@ -1,6 +1,8 @@
 // lumora-image: command-line front end of the image library.
 //
 //   lumora-image encode IN OUT [options]   netpbm picture to any of the seven save formats
+//   lumora-image --help                    the usage, on standard output
+//   lumora-image --version                 the program's version
 //
 // A command is one row of the table below.
 #include <cstdio>
@@ -20,14 +22,29 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
+void WriteUsage(std::FILE* out) {
+  std::fputs("usage:\n", out);
+  for (const Command& command : kCommands) std::fprintf(out, "  lumora-image %s\n", command.usage);
+  std::fputs("  lumora-image --help | --version\n", out);
+}
+
 int PrintUsage() {
-  std::fputs("usage:\n", stderr);
-  for (const Command& command : kCommands) std::fprintf(stderr, "  lumora-image %s\n", command.usage);
+  WriteUsage(stderr);
   return 2;
 }
 
 int main(int argc, char** argv) {
   if (argc < 2) return PrintUsage();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      WriteUsage(stdout);
+      return 0;
+    }
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("lumora-image %s\n", LUMORA_VERSION);
+    return 0;
+  }
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) == 0)
       return command.run(Arguments(argv + 2, argv + argc));

@@ -87,8 +87,8 @@ const GdiObject* StockObject(uint32_t index) {
 
 class EmfPlayer {
 public:
-  EmfPlayer(const EmfHeader& h, CMetafileCanvas& canvas, uint64_t maxPixels)
-      : canvas_(canvas), objects_(h.handles), maxPixels_(maxPixels) {}
+  EmfPlayer(const EmfHeader& h, CMetafileCanvas& canvas)
+      : canvas_(canvas), objects_(h.handles) {}
 
   void Play(uint32_t type, std::span<const uint8_t> record);
 
@@ -108,7 +108,6 @@ private:
 
   CMetafileCanvas& canvas_;
   std::vector<std::optional<GdiObject>> objects_;
-  uint64_t maxPixels_;
 };
 
 void EmfPlayer::Points(uint32_t type, std::span<const uint8_t> record, bool small) {
@@ -240,7 +239,7 @@ void EmfPlayer::Transfer(uint32_t type, std::span<const uint8_t> record) {
   std::span<const uint8_t> info = Part(record, offBmi, cbBmi);
   std::span<const uint8_t> bits = Part(record, offBits, cbBits);
   if (info.empty() || bits.empty()) return;
-  SurfacePtr bitmap = DibToSurface(info, bits, maxPixels_);
+  SurfacePtr bitmap = DibToSurface(info, bits, canvas_.Budget());
   if (!bitmap) return;
   if (type == kStretchDiBits || type == kSetDiBitsToDevice) sy = DibSourceTop(info, sy, sh);
   canvas_.StretchBitmap(bitmap.get(), dx, dy, dw, dh, sx, sy, sw, sh, rop);
@@ -255,7 +254,9 @@ void EmfPlayer::PatternBrush(std::span<const uint8_t> record) {
   Brush brush{kBsDibPatternPt, 0x808080, 0, nullptr};
   std::span<const uint8_t> info = Part(record, offBmi, cbBmi);
   std::span<const uint8_t> bits = Part(record, offBits, cbBits);
-  if (!info.empty() && !bits.empty()) brush.pattern = DibToSurface(info, bits, maxPixels_);
+  if (!info.empty() && !bits.empty()) {
+    brush.pattern = DibToSurface(info, bits, canvas_.Budget());
+  }
   if (!brush.pattern) brush.style = kBsSolid;  // drawn grey when the bitmap cannot be read
   Store(index, brush);
 }
@@ -499,8 +500,8 @@ std::vector<RgbQuad> ReadEmfPalette(const EmfHeader& header, uint32_t wanted) {
   return palette;
 }
 
-void PlayEmf(const EmfHeader& header, CMetafileCanvas& canvas, uint64_t maxPixels) {
-  EmfPlayer player(header, canvas, maxPixels);
+void PlayEmf(const EmfHeader& header, CMetafileCanvas& canvas) {
+  EmfPlayer player(header, canvas);
   ForEachRecord(header.file, [&](uint32_t type, std::span<const uint8_t> record) {
     player.Play(type, record);
     return true;

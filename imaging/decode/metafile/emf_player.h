@@ -32,7 +32,8 @@ EmfHeaderError ReadEmfHeader(std::span<const uint8_t> file, EmfHeader& out);
 // The palette of the end record, as blue, green, red, 255; at most `wanted` entries.
 std::vector<RgbQuad> ReadEmfPalette(const EmfHeader& header, uint32_t wanted);
 
-// Plays the records onto the canvas. `maxPixels` bounds embedded bitmaps.
-void PlayEmf(const EmfHeader& header, CMetafileCanvas& canvas, uint64_t maxPixels);
+// Plays the records onto the canvas. Embedded bitmaps and drawing count against the
+// canvas\'s budget.
+void PlayEmf(const EmfHeader& header, CMetafileCanvas& canvas);
 
 }  // namespace metafile

@@ -28,6 +28,33 @@ bool Invertible(const cairo_matrix_t& m) {
 
 double NonZero(double v) { return v == 0 ? 1 : v; }
 
+// Length of a path's lines; for a curve, of its control polygon (never shorter than it).
+double PathLength(const cairo_path_t* path) {
+  double length = 0, x = 0, y = 0, startX = 0, startY = 0;
+  for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
+    const cairo_path_data_t* d = &path->data[i];
+    auto to = [&](const cairo_path_data_t& p) {
+      length += std::hypot(p.point.x - x, p.point.y - y);
+      x = p.point.x;
+      y = p.point.y;
+    };
+    switch (d->header.type) {
+      case CAIRO_PATH_MOVE_TO:
+        x = startX = d[1].point.x;
+        y = startY = d[1].point.y;
+        break;
+      case CAIRO_PATH_LINE_TO: to(d[1]); break;
+      case CAIRO_PATH_CURVE_TO: to(d[1]); to(d[2]); to(d[3]); break;
+      case CAIRO_PATH_CLOSE_PATH:
+        length += std::hypot(startX - x, startY - y);
+        x = startX;
+        y = startY;
+        break;
+    }
+  }
+  return length;
+}
+
 // The 8 x 8 device-pixel hatch of a hatched brush, lines opaque, the rest transparent.
 SurfacePtr HatchSurface(int hatch, ColorRef colour) {
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 8);
@@ -60,8 +87,10 @@ SurfacePtr HatchSurface(int hatch, ColorRef colour) {
 }  // namespace
 
 CMetafileCanvas::CMetafileCanvas(cairo_surface_t* surface, Kind kind,
-                                 const cairo_matrix_t& frame, double devicePixelsPerMm)
+                                 const cairo_matrix_t& frame, double devicePixelsPerMm,
+                                 CDecodeBudget& budget)
     : cr_(cairo_create(surface)),
+      budget_(budget),
       kind_(kind),
       frame_(frame),
       pixelsPerMm_(devicePixelsPerMm > 0 && std::isfinite(devicePixelsPerMm)
@@ -165,6 +194,34 @@ double CMetafileCanvas::DeviceScaleY() const {
   cairo_matrix_t m;
   cairo_get_matrix(cr_, &m);
   return std::hypot(m.xy, m.yy);
+}
+
+void CMetafileCanvas::Charge(double x1, double y1, double x2, double y2, double cap) {
+  x1 = std::clamp(x1, 0.0, double(pictureWidth_));
+  x2 = std::clamp(x2, 0.0, double(pictureWidth_));
+  y1 = std::clamp(y1, 0.0, double(pictureHeight_));
+  y2 = std::clamp(y2, 0.0, double(pictureHeight_));
+  double area = std::ceil(std::fabs(x2 - x1)) * std::ceil(std::fabs(y2 - y1));
+  area = std::min(area, std::ceil(cap));
+  budget_.Spend(1 + static_cast<uint64_t>(area >= 0 ? area : 0), "Metafile decoder");
+}
+
+void CMetafileCanvas::ChargePath(double pad, double cap) {
+  cairo_matrix_t saved;
+  cairo_get_matrix(cr_, &saved);
+  cairo_identity_matrix(cr_);  // paths are kept in device space
+  double x1, y1, x2, y2;
+  cairo_path_extents(cr_, &x1, &y1, &x2, &y2);
+  cairo_set_matrix(cr_, &saved);
+  Charge(x1 - pad, y1 - pad, x2 + pad, y2 + pad, cap);
+}
+
+void CMetafileCanvas::ChargeBox(double x1, double y1, double x2, double y2) {
+  double xs[] = {x1, x2, x2, x1}, ys[] = {y1, y1, y2, y2};
+  for (int i = 0; i < 4; ++i) cairo_user_to_device(cr_, &xs[i], &ys[i]);
+  Charge(*std::min_element(xs, xs + 4), *std::min_element(ys, ys + 4),
+         *std::max_element(xs, xs + 4), *std::max_element(ys, ys + 4),
+         std::fabs((x2 - x1) * (y2 - y1)) * DeviceScaleX() * DeviceScaleY());
 }
 
 bool CMetafileCanvas::SetWorldTransform(const cairo_matrix_t& m) {
@@ -366,6 +423,7 @@ void CMetafileCanvas::Arc(ArcKind kind, double left, double top, double right, d
 }
 
 void CMetafileCanvas::SetPixel(Point p, ColorRef colour) {
+  budget_.Spend(1, "Metafile decoder");
   ApplyTransform();
   double x = p.x, y = p.y;
   cairo_user_to_device(cr_, &x, &y);
@@ -392,8 +450,10 @@ void CMetafileCanvas::FillCurrentPath() {
   cairo_set_fill_rule(cr_, dc_.polyFillMode == kWinding ? CAIRO_FILL_RULE_WINDING
                                                          : CAIRO_FILL_RULE_EVEN_ODD);
   SurfacePtr pattern;
+  ChargePath(0);
   if (b.style == kBsHatched) {
     if (dc_.bkMode == kOpaque) {
+      ChargePath(0);
       SetSourceColour(dc_.bkColour);
       cairo_fill_preserve(cr_);
     }
@@ -423,11 +483,15 @@ void CMetafileCanvas::StrokeCurrentPath() {
   // pixel so that a one-pixel line lights the pixels it names.
   cairo_identity_matrix(cr_);
   cairo_path_t* path = cairo_copy_path(cr_);
+  // A stroke paints about its length times its width, far less than its box when the
+  // line runs across the picture.
+  const double length = PathLength(path);
   cairo_new_path(cr_);
   cairo_translate(cr_, 0.5, 0.5);
   cairo_append_path(cr_, path);
   cairo_path_destroy(path);
   cairo_identity_matrix(cr_);
+  ChargePath(width / 2 + 1, (length + width + 2) * (width + 2));
   cairo_set_line_width(cr_, width);
   bool cosmetic = width <= 1.5;
   int cap = p.style & kPsEndCapMask;
@@ -463,6 +527,7 @@ void CMetafileCanvas::PatBlt(double left, double top, double width, double heigh
   cairo_new_path(cr_);
   cairo_rectangle(cr_, left, top, width, height);
   cairo_identity_matrix(cr_);
+  if (rop == kWhiteness || rop == kBlackness || rop == kDstInvert) ChargePath(0);
   if (rop == kWhiteness || rop == kBlackness) {
     SetSourceColour(rop == kWhiteness ? 0xFFFFFF : 0);
     cairo_fill(cr_);
@@ -500,6 +565,7 @@ void CMetafileCanvas::StretchBitmap(cairo_surface_t* bitmap, double dx, double d
     return;
   }
   cairo_pattern_set_matrix(pattern, &pm);
+  ChargePath(0);
   cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
   // The two masking transfers drawing programs pair for transparency: AND, then OR.

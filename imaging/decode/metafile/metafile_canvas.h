@@ -9,7 +9,9 @@
 //
 // Shapes are drawn without anti-aliasing, as a GDI device would; text is smoothed. Every
 // argument may come from a damaged file: non-finite or singular transforms are refused,
-// sizes are clamped, and nothing here can fail other than by drawing nothing.
+// sizes are clamped, and nothing here fails but the budget: each fill, stroke, transfer and
+// text spends the pixels of its bounding box within the picture (at least one) as drawing
+// work, and passing the work limit raises code 10 (decode_budget.h).
 //
 // Text output lives in metafile_text.cpp, path brackets in metafile_paths.cpp.
 #pragma once
@@ -17,11 +19,13 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "imaging/decode/decode_budget.h"
 #include "imaging/decode/metafile/dc_state.h"
 
 namespace metafile {
@@ -33,14 +37,16 @@ public:
 
   // Draws on `surface` (CAIRO_FORMAT_RGB24), which it fills white. `frame` places the
   // reference frame: for classic files unused (the window fills the picture); for enhanced
-  // files the matrix from reference-device pixels to picture pixels.
+  // files the matrix from reference-device pixels to picture pixels. `budget` must outlive
+  // the canvas and every surface made for it.
   CMetafileCanvas(cairo_surface_t* surface, Kind kind, const cairo_matrix_t& frame,
-                  double devicePixelsPerMm);
+                  double devicePixelsPerMm, CDecodeBudget& budget);
   ~CMetafileCanvas();
   CMetafileCanvas(const CMetafileCanvas&) = delete;
   CMetafileCanvas& operator=(const CMetafileCanvas&) = delete;
 
   DcState& Dc() { return dc_; }
+  CDecodeBudget& Budget() { return budget_; }
   void Select(const GdiObject& object);
 
   void SaveDc();
@@ -100,8 +106,18 @@ private:
   void SetSourceColour(ColorRef c);
   double DeviceScaleY() const;
   double DeviceScaleX() const;
+  // Spends the picture's pixels inside the device rectangle, or `cap` when fewer, and
+  // one more: every call costs something.
+  void Charge(double x1, double y1, double x2, double y2,
+              double cap = std::numeric_limits<double>::infinity());
+  // Charges the current path's device extents grown by `pad` on every side, at most `cap`.
+  void ChargePath(double pad, double cap = std::numeric_limits<double>::infinity());
+  // Charges the device box around a rectangle in user space (turned or not), at most the
+  // rectangle's own area.
+  void ChargeBox(double x1, double y1, double x2, double y2);
 
   cairo_t* cr_;
+  CDecodeBudget& budget_;
   Kind kind_;
   cairo_matrix_t frame_;
   double pixelsPerMm_;

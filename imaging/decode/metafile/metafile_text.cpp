@@ -49,6 +49,7 @@ void CMetafileCanvas::TextOut(Point p, const std::u32string& text, std::span<con
     cairo_rectangle(cr_, rect[0], rect[1], rect[2] - rect[0], rect[3] - rect[1]);
     cairo_identity_matrix(cr_);
     if (opaqueRect) {
+      ChargePath(0);
       SetSourceColour(dc_.bkColour);
       cairo_fill_preserve(cr_);
     }
@@ -100,7 +101,8 @@ void CMetafileCanvas::TextOut(Point p, const std::u32string& text, std::span<con
   }
 
   cairo_translate(cr_, x, y);
-  cairo_rotate(cr_, -f.escapement * std::numbers::pi / 1800);
+  // In double: the escapement may be any 32-bit value, and -INT_MIN is no int.
+  cairo_rotate(cr_, -double(f.escapement) * std::numbers::pi / 1800);
   double ox = 0;
   if ((dc_.textAlign & kTaHorizontalMask) == kTaCenter) {
     ox = -total / 2;
@@ -113,6 +115,7 @@ void CMetafileCanvas::TextOut(Point p, const std::u32string& text, std::span<con
   } else if ((dc_.textAlign & kTaVerticalMask) == kTaBottom) {
     baseline = -fe.descent;
   }
+  ChargeBox(ox, baseline - fe.ascent, ox + total, baseline + fe.descent);
   if (dc_.bkMode == kOpaque && !opaqueRect) {
     cairo_rectangle(cr_, ox, baseline - fe.ascent, total, fe.ascent + fe.descent);
     SetSourceColour(dc_.bkColour);

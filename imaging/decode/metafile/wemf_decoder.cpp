@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/core/palette_mapper.h"
 #include "imaging/core/win_bmp.h"
 #include "imaging/decode/metafile/emf_player.h"
 #include "imaging/decode/metafile/wmf_player.h"
@@ -15,6 +16,8 @@ namespace {
 using metafile::CMetafileCanvas;
 
 constexpr const char* kLoadFailed = "Windows Metafile functions failed to load this image.";
+// What CPaletteMapper holds at most (its cells and colour cache).
+constexpr uint64_t kMapperBytes = uint64_t{1} << 20;
 
 // The picture a metafile asks for and how its reference frame sits on it.
 struct Picture {
@@ -72,13 +75,24 @@ Picture EnhancedPicture(const metafile::EmfHeader& h) {
   p.width = frameW * numX / denX;
   p.height = frameH * numY / denY;
   ApplyEmptyRule(p);
-  // Reference pixels to picture pixels: the frame fills the picture.
-  const double refW = double(frameW) * numX / denX;
-  const double refH = double(frameH) * numY / denY;
+  // Reference pixels to picture pixels: the frame fills the picture, as playing into a
+  // rectangle does. A frame of no size on an axis gives way to the bounds (reference
+  // pixels, both edges inside) there.
+  double refX = double(h.frame[0]) * numX / denX;
+  double refY = double(h.frame[1]) * numY / denY;
+  double refW = double(frameW) * numX / denX;
+  double refH = double(frameH) * numY / denY;
+  if (!(refW > 0)) {
+    refX = h.bounds[0];
+    refW = double(h.bounds[2]) - h.bounds[0] + 1;
+  }
+  if (!(refH > 0)) {
+    refY = h.bounds[1];
+    refH = double(h.bounds[3]) - h.bounds[1] + 1;
+  }
   const double sx = refW > 0 ? p.width / refW : 1;
   const double sy = refH > 0 ? p.height / refH : 1;
-  cairo_matrix_init(&p.frame, sx, 0, 0, sy, -double(h.frame[0]) * numX / denX * sx,
-                    -double(h.frame[1]) * numY / denY * sy);
+  cairo_matrix_init(&p.frame, sx, 0, 0, sy, -refX * sx, -refY * sy);
   p.pixelsPerMm = double(numX) * 100 / double(denX);
   return p;
 }
@@ -97,6 +111,47 @@ struct SurfaceOwner {
   cairo_surface_t* s;
   ~SurfaceOwner() { cairo_surface_destroy(s); }
 };
+
+// Draws the records straight into the pixels of `target` (32 bits, opaque). Cairo draws
+// top row first, the bitmap keeps its rows bottom-up: the rows are put in place after.
+void Play(CBmp& target, const Picture& picture, bool enhanced, const metafile::EmfHeader& emf,
+          const std::optional<metafile::WmfHeader>& wmf, CDecodeBudget& budget) {
+  const int width = target.GetWidth();
+  const int height = target.GetHeight();
+  const size_t stride = target.GetRowStride();
+  uint8_t* first = target.GetRowTable()[height - 1];
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(first, CAIRO_FORMAT_RGB24, width, height, int(stride));
+  const SurfaceOwner owner{surface};
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+      stride != size_t(cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width))) {
+    CPicDecoder::RaiseError(textexception::kNoMemory, "Cannot allocate memory bitmap.");
+  }
+  {
+    CMetafileCanvas canvas(surface,
+                           enhanced ? CMetafileCanvas::Kind::kEnhanced
+                                    : CMetafileCanvas::Kind::kClassic,
+                           picture.frame, picture.pixelsPerMm, budget);
+    if (enhanced) {
+      metafile::PlayEmf(emf, canvas);
+    } else {
+      metafile::PlayWmf(*wmf, canvas);
+    }
+  }
+  cairo_surface_flush(surface);
+  const auto opaque = [width](uint8_t* row) {
+    for (int x = 0; x < width; ++x) row[4 * x + 3] = 255;
+  };
+  for (int y = 0; y < (height + 1) / 2; ++y) {
+    uint8_t* top = first + size_t(y) * stride;
+    uint8_t* bottom = first + size_t(height - 1 - y) * stride;
+    if (top != bottom) {
+      std::swap_ranges(top, top + stride, bottom);
+      opaque(bottom);
+    }
+    opaque(top);
+  }
+}
 
 }  // namespace
 
@@ -148,63 +203,27 @@ void CWEMFDecoder::DecodeBody(CBmp& bmp, std::unique_ptr<RgbQuad[]>& paletteOut,
     if (bppInOut == 8) bmp.SetPalette(paletteOut.get());
   }
 
-  SurfaceOwner surface{cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)};
-  if (cairo_surface_status(surface.s) != CAIRO_STATUS_SUCCESS) {
-    RaiseError(textexception::kNoMemory, "Cannot allocate memory bitmap.");
-  }
-  {
-    CMetafileCanvas canvas(surface.s,
-                           enhanced ? CMetafileCanvas::Kind::kEnhanced
-                                    : CMetafileCanvas::Kind::kClassic,
-                           picture.frame, picture.pixelsPerMm);
-    if (enhanced) {
-      metafile::PlayEmf(emf, canvas, GetMaxPixels());
-    } else {
-      metafile::PlayWmf(*wmf, canvas, GetMaxPixels());
-    }
-  }
-  cairo_surface_flush(surface.s);
-  const uint8_t* data = cairo_image_surface_get_data(surface.s);
-  const size_t stride = static_cast<size_t>(cairo_image_surface_get_stride(surface.s));
-
+  CDecodeBudget budget(GetLimits());
+  const uint64_t pixels = uint64_t(width) * uint64_t(height);
+  budget.Spend(pixels, "Metafile decoder");  // the white background
   if (bppInOut == 32) {
-    for (int y = 0; y < height; ++y) {
-      const uint8_t* from = data + y * stride;
-      uint8_t* to = bmp.GetRowTable()[y];
-      for (int x = 0; x < width; ++x) {
-        to[4 * x] = from[4 * x];
-        to[4 * x + 1] = from[4 * x + 1];
-        to[4 * x + 2] = from[4 * x + 2];
-        to[4 * x + 3] = 255;
-      }
-    }
+    Play(bmp, picture, enhanced, emf, wmf, budget);
     return;
   }
-  if (withPalette) {
-    uint32_t lastColour = 0xFFFFFFFF, lastIndex = 0;  // runs of one colour are the rule
-    for (int y = 0; y < height; ++y) {
-      const uint8_t* from = data + y * stride;
-      uint8_t* to = bmp.GetRowTable()[y];
-      for (int x = 0; x < width; ++x) {
-        uint32_t colour = uint32_t(from[4 * x]) | uint32_t(from[4 * x + 1]) << 8 |
-                          uint32_t(from[4 * x + 2]) << 16;
-        if (colour != lastColour) {
-          lastColour = colour;
-          lastIndex = bmp.ClosestPaletteEntry(colour);
-        }
-        to[x] = static_cast<uint8_t>(lastIndex);
-      }
-    }
-    return;
-  }
-  // 8 bits asked of a picture without a palette: one computed for it.
+  // An 8-bit result is drawn at 32 bits first; computing a palette for it (no palette in
+  // the file) exports it once more at 3 bytes a pixel; the nearest-entry search keeps its
+  // cells and cache.
+  CBudgetReservation drawing(budget, pixels * (withPalette ? 4 : 7) + kMapperBytes,
+                             "Metafile decoder: drawing for an 8-bit picture");
   CWinBmp full;
   full.Create(width, height, 32, false);
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* from = data + y * stride;
-    uint8_t* to = full.GetRowTable()[y];
-    std::copy(from, from + 4 * size_t(width), to);
-    for (int x = 0; x < width; ++x) to[4 * x + 3] = 255;
+  Play(full, picture, enhanced, emf, wmf, budget);
+  if (!withPalette) {
+    bmp.CopyFrom(full, 8);
+    return;
   }
-  bmp.CopyFrom(full, 8);
+  const CPaletteMapper mapper(bmp.GetPalette(), kPaletteEntries);
+  for (int y = 0; y < height; ++y) {
+    mapper.MapRow(full.GetRowTable()[y], 4, size_t(width), bmp.GetRowTable()[y]);
+  }
 }

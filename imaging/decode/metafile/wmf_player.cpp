@@ -1,5 +1,7 @@
 #include "imaging/decode/metafile/wmf_player.h"
 
+#include <functional>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -58,28 +60,38 @@ std::vector<Point> ReadPoints(ByteCursor& c, size_t count) {
   return points;
 }
 
-// The object table: created objects take the lowest free slot.
+// The object table: created objects take the lowest free slot. Freed slots wait in a
+// min-heap, so creating an object costs a logarithm of the table, not a walk through it.
 class ObjectTable {
 public:
   explicit ObjectTable(uint16_t size) : slots_(size) {}
   void Add(GdiObject object) {
-    for (auto& slot : slots_) {
-      if (!slot) {
-        slot = std::move(object);
-        return;
-      }
+    size_t slot = next_;
+    if (!freed_.empty()) {
+      slot = freed_.top();  // every freed slot lies below next_
+      freed_.pop();
+    } else if (next_ < kMaxSlots) {
+      ++next_;
+      if (slot >= slots_.size()) slots_.emplace_back();
+    } else {
+      return;  // the table is full: the object is not made
     }
-    if (slots_.size() < 0xFFFF) slots_.emplace_back(std::move(object));
+    slots_[slot] = std::move(object);
   }
   const GdiObject* Get(uint16_t index) const {
     return index < slots_.size() && slots_[index] ? &*slots_[index] : nullptr;
   }
   void Delete(uint16_t index) {
-    if (index < slots_.size()) slots_[index].reset();
+    if (index >= slots_.size() || !slots_[index]) return;
+    slots_[index].reset();
+    freed_.push(index);
   }
 
 private:
+  static constexpr size_t kMaxSlots = 0xFFFF;
   std::vector<std::optional<GdiObject>> slots_;
+  size_t next_ = 0;  // the lowest slot never used
+  std::priority_queue<size_t, std::vector<size_t>, std::greater<>> freed_;
 };
 
 Font ReadFont(ByteCursor& c) {
@@ -110,8 +122,8 @@ std::u32string ReadText(ByteCursor& c, size_t count) {
 
 class WmfPlayer {
 public:
-  WmfPlayer(const WmfHeader& h, CMetafileCanvas& canvas, uint64_t maxPixels)
-      : canvas_(canvas), objects_(h.objects), maxPixels_(maxPixels) {}
+  WmfPlayer(const WmfHeader& h, CMetafileCanvas& canvas)
+      : canvas_(canvas), objects_(h.objects) {}
 
   void Play(uint16_t function, ByteCursor c, size_t recordWords);
 
@@ -121,7 +133,6 @@ private:
 
   CMetafileCanvas& canvas_;
   ObjectTable objects_;
-  uint64_t maxPixels_;
 };
 
 void WmfPlayer::Play(uint16_t function, ByteCursor c, size_t recordWords) {
@@ -274,7 +285,7 @@ void WmfPlayer::Play(uint16_t function, ByteCursor c, size_t recordWords) {
       brush.colour = 0x808080;  // drawn grey when the bitmap cannot be read
       std::span<const uint8_t> dib = c.Take(c.Left());
       if (brush.style == kBsDibPattern || brush.style == kBsDibPatternPt) {
-        brush.pattern = DibToSurface(dib, {}, maxPixels_);
+        brush.pattern = DibToSurface(dib, {}, canvas_.Budget());
       }
       if (!brush.pattern) brush.style = kBsSolid;
       objects_.Add(brush);
@@ -336,7 +347,7 @@ void WmfPlayer::Transfer(ByteCursor& c, uint16_t function, size_t recordWords) {
     return;
   }
   std::span<const uint8_t> dib = c.Take(c.Left());
-  SurfacePtr bitmap = DibToSurface(dib, {}, maxPixels_);
+  SurfacePtr bitmap = DibToSurface(dib, {}, canvas_.Budget());
   if (!bitmap) return;
   // Device-independent sources count rows from the bottom; blits from a device do not.
   if (function == kStretchDib || function == kSetDibToDev) sy = DibSourceTop(dib, sy, sh);
@@ -396,13 +407,13 @@ std::optional<Point> FirstWindowExtent(const WmfHeader& header) {
   return extent;
 }
 
-void PlayWmf(const WmfHeader& header, CMetafileCanvas& canvas, uint64_t maxPixels) {
+void PlayWmf(const WmfHeader& header, CMetafileCanvas& canvas) {
   if (header.placeable) {
     canvas.Dc().windowOrg = {double(header.left), double(header.top)};
     canvas.Dc().windowExt = {double(header.right - header.left),
                              double(header.bottom - header.top)};
   }
-  WmfPlayer player(header, canvas, maxPixels);
+  WmfPlayer player(header, canvas);
   ForEachRecord(header.records, [&](uint16_t function, ByteCursor c, size_t words) {
     player.Play(function, c, words);
     return true;

@@ -32,7 +32,8 @@ std::optional<WmfHeader> ReadWmfHeader(std::span<const uint8_t> file);
 // that has no placeable header.
 std::optional<Point> FirstWindowExtent(const WmfHeader& header);
 
-// Plays the records onto the canvas. `maxPixels` bounds embedded bitmaps.
-void PlayWmf(const WmfHeader& header, CMetafileCanvas& canvas, uint64_t maxPixels);
+// Plays the records onto the canvas. Embedded bitmaps and drawing count against the
+// canvas\'s budget.
+void PlayWmf(const WmfHeader& header, CMetafileCanvas& canvas);
 
 }  // namespace metafile

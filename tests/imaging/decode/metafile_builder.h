@@ -60,6 +60,7 @@ struct Wmf {
 struct Emf {
   Bytes records;
   std::vector<uint32_t> palette;  // 0x00BBGGRR entries stored in the end record
+  int bounds[4] = {};             // reference pixels: left, top, right, bottom (inclusive)
 
   Emf& Rec(uint32_t type, std::initializer_list<int64_t> params) {
     records.le32(type).le32(static_cast<uint32_t>(8 + 4 * params.size()));
@@ -93,7 +94,7 @@ struct Emf {
     eof.le32(static_cast<uint32_t>(20 + 4 * palette.size()));
     Bytes f;
     f.le32(1).le32(108);
-    for (int i = 0; i < 4; ++i) f.le32(0);  // bounds
+    for (int v : bounds) f.le32(static_cast<uint32_t>(v));
     for (int v : frame) f.le32(static_cast<uint32_t>(v));
     f.le32(0x464D4520).le32(0x10000);
     f.le32(static_cast<uint32_t>(108 + records.v.size() + eof.v.size()));

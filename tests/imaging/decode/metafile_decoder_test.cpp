@@ -387,6 +387,36 @@ TEST(EmfDecoder, TextWithALoneSurrogateDoesNotStopTheDrawing) {
   EXPECT_NE(CountOther(bmp, 0, 0, 50, 50, kWhite), 0);
 }
 
+TEST(EmfDecoder, AnyEscapementTurnsTheText) {
+  // The most negative escapement: its angle is computed without overflow.
+  decodetest::Bytes t;
+  for (int i = 0; i < 4; ++i) t.le32(0);
+  t.le32(1).le32(0).le32(0);
+  t.le32(50).le32(50).le32(2).le32(76).le32(0);
+  for (int i = 0; i < 4; ++i) t.le32(0);
+  t.le32(0).le16('H').le16('I');
+  Emf e;
+  e.Rec(82, {1, -20, 0, INT32_MIN, 0, 400, 0, 0}).Select(1).Raw(84, t.v);
+  CWinBmp bmp;
+  DecodeAs("e.emf", EmfFile(e), bmp);
+  EXPECT_NE(CountOther(bmp, 0, 0, 100, 100, kWhite), 0);
+}
+
+TEST(EmfDecoder, FrameOfNoSizeStretchesTheBoundsOntoThePicture) {
+  // No frame: 320 x 200 pixels, onto which the bounds (100 x 50 reference pixels) stretch.
+  Emf e;
+  e.bounds[2] = 99;
+  e.bounds[3] = 49;
+  e.Brush(1, 0, kRefRed).Select(1).Select(0x80000008).Rectangle(0, 0, 50, 25);
+  CWinBmp bmp;
+  DecodeAs("f.emf", e.File({0, 0, 0, 0}), bmp);
+  ASSERT_EQ(bmp.GetWidth(), 320);
+  ASSERT_EQ(bmp.GetHeight(), 200);
+  EXPECT_EQ(CountOther(bmp, 0, 0, 160, 100, kRed), 0);
+  EXPECT_EQ(CountOther(bmp, 160, 0, 320, 200, kWhite), 0);
+  EXPECT_EQ(CountOther(bmp, 0, 100, 160, 200, kWhite), 0);
+}
+
 TEST(EmfDecoder, SixteenPaletteEntriesGiveAnEightBitPicture) {
   Emf e;
   for (uint32_t i = 0; i < 16; ++i) e.palette.push_back(i * 0x0F0F0F);  // greys, no white

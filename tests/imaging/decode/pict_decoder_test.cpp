@@ -65,10 +65,9 @@ Bytes& ColourTable(Bytes& b, const std::vector<Rgb>& colours, bool inOrder = fal
   return b;
 }
 
-// 0x98 (or 0x99 with a region) pixel map of w x h, up to the row data.
+// 0x98 (or 0x99 with a region) pixel map of w x h, up to the row data, after `b`.
 Bytes PixMapPicture(int w, int h, int pixelSize, int rowBytes, const std::vector<Rgb>& colours,
-                    unsigned opcode = 0x98) {
-  Bytes b = Start();
+                    unsigned opcode = 0x98, Bytes b = Start()) {
   Op(b, 0x0001);  // clip: a plain rectangle
   RectOf(Be16(b, 10), w, h);
   Op(b, opcode);
@@ -289,6 +288,48 @@ TEST(PictDecoder, PackBitsRgnSkipsItsRegion) {
   CWinBmp bmp;
   Decode(b, bmp);
   EXPECT_EQ(Index(bmp, 7, 0), 2);
+}
+
+TEST(PictDecoder, TextOpcodesAreSkippedByTheirLengths) {
+  // Each carries a point or steps, a count byte and that many characters; a pixel map
+  // follows, so a text opcode read as empty puts the stream out of step.
+  const struct {
+    unsigned opcode;
+    std::vector<int> data;
+  } texts[] = {
+      {0x28, {0, 5, 0, 9, 3, 'a', 'b', 'c'}},
+      {0x29, {7, 2, 'x', 'y'}},
+      {0x2A, {7, 1, 'z'}},
+      {0x2B, {7, 8, 4, 'w', 'o', 'r', 'd'}},
+  };
+  for (const auto& t : texts) {
+    Bytes text = Start();
+    Op(text, t.opcode);
+    for (int d : t.data) text.u8({d});
+    Bytes b = PixMapPicture(8, 1, 8, 8, kColours, 0x98, text);
+    PackedRow(b, {0xF9, 2});
+    CWinBmp bmp;
+    Decode(b, bmp);
+    EXPECT_EQ(Index(bmp, 7, 0), 2) << "opcode " << t.opcode;
+  }
+}
+
+TEST(PictDecoder, SixteenBitPixMapRowsFollowTheirRowBytes) {
+  // PackBitsRect at 16 bits: the pixel-map flag is no part of the row's length, so a row
+  // of 16 bytes has a length byte and one of 6 bytes is stored unpacked.
+  Bytes packed = PixMapPicture(8, 1, 16, 16, {});
+  PackedRow(packed, {0xFC, 0x7C, 0x00, 2, 0x03, 0xE0, 0x00, 0x1F, 0x7F, 0xFF});
+  Bytes raw = PixMapPicture(3, 1, 16, 6, {});
+  raw.u8({0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F});
+  for (const Bytes* b : {&packed, &raw}) {
+    CWinBmp bmp;
+    Decode(*b, bmp);
+    ASSERT_EQ(bmp.GetBitsPerPixel(), 32);
+    const int red = bmp.GetWidth() == 8 ? 4 : 0;  // then green and blue
+    EXPECT_EQ(Argb(bmp, red, 0), 0xFFF80000u);
+    EXPECT_EQ(Argb(bmp, red + 1, 0), 0xFF00F800u);
+    EXPECT_EQ(Argb(bmp, red + 2, 0), 0xFF0000F8u);
+  }
 }
 
 struct BadPict {

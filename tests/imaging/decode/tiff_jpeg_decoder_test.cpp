@@ -199,6 +199,32 @@ TEST(TiffDecoder, ThreeSamplesOrThirtyTwoWantedGoThroughRgba) {
   EXPECT_EQ(Rgba(bmp, 0, 1), (std::array<uint8_t, 4>{200, 200, 200, 255}));
 }
 
+TEST(TiffDecoder, StripsOverTheMemoryLimit) {
+  // Plain RGB is then read a line at a time, to the same picture; libtiff's RGBA reader,
+  // which holds a whole strip, is refused.
+  std::vector<uint8_t> pixels(8 * 6 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7);
+  const auto rgb = MakeTiff({.width = 8, .height = 6, .samples = 3, .photometric = 2,
+                             .pixels = pixels});
+  CTIFFDecoder decoder;
+  CWinBmp whole, lines;
+  DecodeWith(decoder, rgb, whole, 0);
+  DecodeLimits limits;
+  limits.maxMemory = 100;  // the strip is 144 bytes, a line 24
+  decoder.SetLimits(limits);
+  DecodeWith(decoder, rgb, lines, 0);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(Rgba(lines, x, y), Rgba(whole, x, y)) << x << "," << y;
+  }
+  const auto grey = MakeTiff({.width = 8, .height = 6, .pixels = std::vector<uint8_t>(48, 9)});
+  limits.maxMemory = 40;
+  decoder.SetLimits(limits);
+  const auto f = DecodeFailure(decoder, grey, 32);
+  EXPECT_EQ(f.code, textexception::kNoMemory);
+  EXPECT_EQ(f.text, "Decoder error: TIFF decoder: strip or tile of 48 bytes is over the memory "
+                    "limit of 40 bytes (0 in use).\n");
+}
+
 TEST(TiffDecoder, LibraryErrorsCarryLibtiffsMessage) {
   // Not a TIFF behind the signature.
   std::vector<uint8_t> junk = {'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
@@ -311,9 +337,18 @@ TEST(JpegDecoder, LibraryErrorsAreCodeSixWithTheLibrarysMessage) {
   f = DecodeFailure(decoder, {0xFF, 0xD8, 0xFF, 0x01, 0x02, 0x03});
   EXPECT_EQ(f.code, textexception::kUnsupported);
   EXPECT_EQ(f.text.substr(f.text.size() - 2), "\n\n");
-  // The pixel limit holds before the library allocates anything.
+  // The pixel limit holds before the library allocates anything, and so does the memory
+  // limit for the coefficients a progressive file keeps.
   decoder.SetMaxPixels(100);
   EXPECT_EQ(DecodeFailure(decoder, Sample("jpeg_colour.jpg")).code, textexception::kNoMemory);
+  DecodeLimits limits;
+  limits.maxMemory = 1000;
+  decoder.SetLimits(limits);
+  f = DecodeFailure(decoder, Sample("jpeg_progressive.jpg"));
+  EXPECT_EQ(f.code, textexception::kNoMemory);
+  EXPECT_NE(f.text.find("coefficients of a progressive picture of "), std::string::npos) << f.text;
+  EXPECT_NE(f.text.find(" bytes is over the memory limit of 1000 bytes"), std::string::npos);
+  EXPECT_EQ(DecodeFailure(decoder, Sample("jpeg_colour.jpg")).code, 0);  // one scan
 }
 
 }  // namespace
