@@ -88,6 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (trimmed == media::kRecordingEndUnknown) Require(now == size);
   if (length) Require(now >= std::min<uint64_t>(*length, size));
   const int after = CopyFrames(file);
-  Require(before < 0 ? after < 0 : (after == before || after == before - 1));
+  // The trim may leave the last frame ending in zeros at the end of the file, which marks it
+  // as half-written: it is the one frame a trim may cost (and with it a one-frame rescue).
+  const int kept = after < 0 ? 0 : after;
+  Require(before < 0 ? after < 0 : (kept == before || kept == before - 1));
   return 0;
 }
