@@ -8,7 +8,6 @@
 // nothing of an earlier, longer recording can follow it.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -60,14 +59,12 @@ class PeriodicFlush {
   ~PeriodicFlush();
   PeriodicFlush(const PeriodicFlush&) = delete;
   PeriodicFlush& operator=(const PeriodicFlush&) = delete;
-  int Flushes() const { return flushes_; }
 
  private:
   int fd_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
-  std::atomic<int> flushes_{0};
   std::thread thread_;  // last: starts once everything it uses exists
 };
 
