@@ -18,11 +18,8 @@ namespace {
 TEST(ProfileFileTest, AProfileOfManyKeysAndSectionsReadsQuickly) {
   QTemporaryDir dir;
   const QString path = dir.path() + "/p.ini";
-  QByteArray text;
-  for (int s = 0; s < 400; ++s) {
-    text += "[section" + QByteArray::number(s) + "]\n";
-    for (int k = 0; k < 100; ++k) text += "key" + QByteArray::number(k * 1000 + s) + "=v\n";
-  }
+  QByteArray text = "[section399]\n";
+  for (int k = 0; k < 60000; ++k) text += "key" + QByteArray::number(k) + "=v\n";
   for (int s = 0; s < 20000; ++s) text += "[s" + QByteArray::number(s) + "]\n";
   ASSERT_LT(text.size(), 1 << 20);
   QFile f(path);
@@ -34,7 +31,7 @@ TEST(ProfileFileTest, AProfileOfManyKeysAndSectionsReadsQuickly) {
   CProfileFile p(path);
   p.Load();
   p.Set("S19999", "x", "1");
-  EXPECT_EQ(p.Get("SECTION399", "KEY99399"), "v");
+  EXPECT_EQ(p.Get("SECTION399", "KEY59999"), "v");
   EXPECT_EQ(p.Keys("s19999").size(), 1u);
   EXPECT_LT(clock.elapsed(), 2000);  // quadratic lookups took tens of seconds
 }
