@@ -175,7 +175,8 @@ TEST_P(KilledCaptureTest, RescueHoldsExactlyTheWholeFramesOfTheLastCapture) {
   ASSERT_EQ(seen.results.size(), 1u);
   EXPECT_EQ(seen.results[0].frames, uint32_t(c.rescued));
   // Each rescued frame holds the killed capture's bytes.
-  const avi::MemorySource src(ReadAll(copy));
+  const std::vector<uint8_t> bytes = ReadAll(copy);
+  const avi::MemorySource src(bytes);
   const avi::AviInfo info = avi::ReadAviInfo(src);
   EXPECT_TRUE(info.finished) << info.problem;
   const avi::MoviScan scan = avi::ScanMovi(src, info, nullptr);
