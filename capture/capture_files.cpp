@@ -92,6 +92,8 @@ int CMainFrame::PickCaptureFile() {
   name[sizeof name - 1] = '\0';
   if (!AskAviFileName(name, sizeof name)) return 0;
   m_captureFileName = name;
+  // Written at once: after a crash the program still knows which file to rescue.
+  SaveCaptureSettings();
   if (!FileExists(m_captureFileName) && !PreallocateCaptureFile()) return 0;
   if (m_fileSink) m_fileSink->SetFileName(m_captureFileName);
   return 1;
@@ -119,6 +121,11 @@ int CMainFrame::PreallocateCaptureFile() {
   media::Status hr = m_builder->AllocCapFile(m_captureFileName, bytes);
   // The reservation only grows a file; a smaller size than before is made exact here.
   if (media::Succeeded(hr)) hr = media::TrimCaptureFile(m_captureFileName, bytes);
+  if (hr == media::kRecordingEndUnknown) {
+    ShowError("The capture file holds a recording whose end cannot be found, so it was not made "
+              "smaller. Save it with \"Save Captured Video As...\" or choose another file.");
+    return 1;
+  }
   if (media::Succeeded(hr)) return 1;
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Failed to pre-allocate capture file space"),
                   QStringLiteral("Error"), QMessageBox::Ok, this);

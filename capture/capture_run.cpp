@@ -60,7 +60,9 @@ private:
 void CMainFrame::OnStartCapture() {
   if (m_previewing) HaltPreview();
   if (m_previewGraphBuilt) DismantleGraph();
-  if (MakeCaptureGraph()) BeginCapture();
+  // Backing out (no file chosen, the Ready dialog cancelled) or a failure leaves the
+  // preview as it was.
+  if (!MakeCaptureGraph() || !BeginCapture()) PreviewAgainIfWanted();
 }
 
 int CMainFrame::MakeCaptureGraph() {

@@ -1,6 +1,8 @@
 #include "capture/device_memory.h"
 
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,19 @@
 namespace {
 
 constexpr char kFormatKey[] = "Format";
+// Device sections carry this prefix, so no device name can ever be one of the program's own
+// sections. Profiles written before it named the section after the device alone.
+constexpr char kSectionPrefix[] = "device:";
+
+std::string SectionOf(const std::string& displayName) { return kSectionPrefix + displayName; }
+
+// An unprefixed section an older profile kept for the device; never the settings' own.
+bool IsLegacyDeviceSection(const std::string& name) {
+  if (name.size() != std::strlen(capture_settings::kSection)) return true;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(name[i])) != capture_settings::kSection[i]) return true;
+  return false;
+}
 // Control keys are the V4L2 control identifiers in hexadecimal ("0x00980900").
 constexpr char kControlPrefix[] = "0x";
 
@@ -61,7 +76,9 @@ CDeviceMemory CDeviceMemory::Read(const std::string& displayName) {
   if (displayName.empty()) return memory;
   CProfileFile profile(capture_settings::ProfilePath());
   profile.Load();
-  for (const auto& [key, value] : profile.Keys(displayName)) {
+  auto keys = profile.Keys(SectionOf(displayName));
+  if (keys.empty() && IsLegacyDeviceSection(displayName)) keys = profile.Keys(displayName);
+  for (const auto& [key, value] : keys) {
     if (key == kFormatKey) {
       memory.m_format = ParseFormat(value);
     } else if (auto id = ControlId(key)) {
@@ -72,16 +89,17 @@ CDeviceMemory CDeviceMemory::Read(const std::string& displayName) {
 }
 
 bool CDeviceMemory::Write() const {
-  // The settings section is not a device's, whatever a device calls itself.
-  if (m_displayName.empty() || m_displayName == capture_settings::kSection) return false;
+  if (m_displayName.empty()) return false;
   CProfileFile profile(capture_settings::ProfilePath());
   profile.Load();
-  profile.RemoveSection(m_displayName);
-  if (m_format) profile.Set(m_displayName, kFormatKey, FormatText(*m_format));
+  if (IsLegacyDeviceSection(m_displayName)) profile.RemoveSection(m_displayName);
+  const std::string section = SectionOf(m_displayName);
+  profile.RemoveSection(section);
+  if (m_format) profile.Set(section, kFormatKey, FormatText(*m_format));
   for (const auto& [id, value] : m_controls) {
     char key[16];
     std::snprintf(key, sizeof key, "0x%08X", id);
-    profile.Set(m_displayName, key, std::to_string(value));
+    profile.Set(section, key, std::to_string(value));
   }
   return profile.Save();
 }

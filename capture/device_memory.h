@@ -1,5 +1,6 @@
 // A camera's own settings remembered between runs: its control values and its format, in a
-// section of the capture profile named after the device's display name. They are given back
+// section of the capture profile named "device:" and the device's display name (never one of
+// the program's own sections, whatever the device calls itself). They are given back
 // whenever the device's capture filters are made, before its first frame; a control the
 // device no longer has, or no longer accepts, is skipped, and a format it no longer lists
 // is not asked for.

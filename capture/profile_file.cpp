@@ -13,12 +13,11 @@ namespace {
 // A profile is a few kilobytes; anything far larger is not one.
 constexpr qint64 kMaxProfileBytes = 1 << 20;
 
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return out;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -47,6 +46,7 @@ QString CProfileFile::ProfileDir() {
 
 void CProfileFile::Load() {
   m_sections.clear();
+  m_sectionIndex.clear();
   QFile file(m_path);
   if (!file.open(QIODevice::ReadOnly)) return;
   if (file.size() > kMaxProfileBytes) return;
@@ -62,21 +62,13 @@ void CProfileFile::Load() {
         current = nullptr;  // a broken header: its keys belong to no section
         continue;
       }
-      const std::string name = Unescape(Trim(line.substr(1, end - 1)));
-      current = Find(name);
-      if (!current) current = &m_sections.emplace_back(Section{name, {}});
+      current = &FindOrAdd(Unescape(Trim(line.substr(1, end - 1))));
       continue;
     }
     const size_t eq = line.find('=');
     if (!current || eq == std::string_view::npos || eq == 0) continue;
-    const std::string key = Unescape(Trim(line.substr(0, eq)));
-    const std::string value = Unescape(Trim(line.substr(eq + 1)));
-    auto it = std::find_if(current->keys.begin(), current->keys.end(),
-                           [&](const auto& kv) { return SameName(kv.first, key); });
-    if (it == current->keys.end())
-      current->keys.emplace_back(key, value);
-    else
-      it->second = value;  // the last of repeated keys wins
+    // The last of repeated keys wins.
+    current->Set(Unescape(Trim(line.substr(0, eq))), Unescape(Trim(line.substr(eq + 1))));
   }
 }
 
@@ -97,22 +89,36 @@ bool CProfileFile::Save() const {
   return file.commit();
 }
 
+void CProfileFile::Section::Set(std::string_view key, std::string_view value) {
+  const auto [it, added] = keyIndex.try_emplace(Lower(key), keys.size());
+  if (added)
+    keys.emplace_back(std::string(key), std::string(value));
+  else
+    keys[it->second].second = value;
+}
+
 CProfileFile::Section* CProfileFile::Find(std::string_view section) {
-  auto it = std::find_if(m_sections.begin(), m_sections.end(),
-                         [&](const Section& s) { return SameName(s.name, section); });
-  return it == m_sections.end() ? nullptr : &*it;
+  const auto it = m_sectionIndex.find(Lower(section));
+  return it == m_sectionIndex.end() ? nullptr : &m_sections[it->second];
 }
 
 const CProfileFile::Section* CProfileFile::Find(std::string_view section) const {
   return const_cast<CProfileFile*>(this)->Find(section);
 }
 
+CProfileFile::Section& CProfileFile::FindOrAdd(std::string_view section) {
+  const auto [it, added] = m_sectionIndex.try_emplace(Lower(section), m_sections.size());
+  if (added) m_sections.push_back(Section{std::string(section), {}, {}});
+  return m_sections[it->second];
+}
+
 std::optional<std::string> CProfileFile::Get(std::string_view section,
                                              std::string_view key) const {
-  if (const Section* s = Find(section))
-    for (const auto& [k, v] : s->keys)
-      if (SameName(k, key)) return v;
-  return std::nullopt;
+  const Section* s = Find(section);
+  if (!s) return std::nullopt;
+  const auto it = s->keyIndex.find(Lower(key));
+  if (it == s->keyIndex.end()) return std::nullopt;
+  return s->keys[it->second].second;
 }
 
 int32_t CProfileFile::GetInt(std::string_view section, std::string_view key,
@@ -128,18 +134,15 @@ int32_t CProfileFile::GetInt(std::string_view section, std::string_view key,
 }
 
 void CProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
-  Section* s = Find(section);
-  if (!s) s = &m_sections.emplace_back(Section{std::string(section), {}});
-  for (auto& kv : s->keys)
-    if (SameName(kv.first, key)) {
-      kv.second = value;
-      return;
-    }
-  s->keys.emplace_back(std::string(key), std::string(value));
+  FindOrAdd(section).Set(key, value);
 }
 
 void CProfileFile::RemoveSection(std::string_view section) {
-  std::erase_if(m_sections, [&](const Section& s) { return SameName(s.name, section); });
+  const auto it = m_sectionIndex.find(Lower(section));
+  if (it == m_sectionIndex.end()) return;
+  m_sections.erase(m_sections.begin() + std::ptrdiff_t(it->second));
+  m_sectionIndex.clear();
+  for (size_t i = 0; i < m_sections.size(); ++i) m_sectionIndex.emplace(Lower(m_sections[i].name), i);
 }
 
 std::vector<std::pair<std::string, std::string>> CProfileFile::Keys(

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -45,13 +46,19 @@ class CProfileFile {
   static std::string Unescape(std::string_view text);
 
  private:
+  // Names are looked up through their lower-case form, so that reading a profile of many
+  // sections and keys stays linear.
   struct Section {
     std::string name;
     std::vector<std::pair<std::string, std::string>> keys;
+    std::unordered_map<std::string, size_t> keyIndex;
+    void Set(std::string_view key, std::string_view value);
   };
   Section* Find(std::string_view section);
   const Section* Find(std::string_view section) const;
+  Section& FindOrAdd(std::string_view section);
 
   QString m_path;
   std::vector<Section> m_sections;
+  std::unordered_map<std::string, size_t> m_sectionIndex;
 };

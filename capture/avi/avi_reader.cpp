@@ -120,6 +120,17 @@ void WalkFirstRiff(const ByteSource& src, uint64_t bound, AviInfo& info) {
     }
     uint32_t type = 0;
     const bool list = c.id == FourCC("LIST") && ReadListType(src, c, type);
+    // A writer killed before it first updated the "movi" size leaves 0 there (or less than
+    // its type): the frames follow the type all the same.
+    uint8_t t[4];
+    if (c.id == FourCC("LIST") && c.size < 4 && riff.movi == 0 && src.ReadAt(c.Data(), t) &&
+        Le32(t) == FourCC("movi")) {
+      riff.movi = c.offset;
+      riff.moviSize = c.size;
+      info.firstChunk = c.offset + 12;
+      if (info.problem.empty()) info.problem = "the movi list size is a placeholder";
+      return;
+    }
     if (list && type == FourCC("movi") && riff.movi == 0) {
       riff.movi = c.offset;
       riff.moviSize = c.size;

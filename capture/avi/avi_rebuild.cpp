@@ -12,6 +12,8 @@ constexpr uint32_t kIxHeader = 24, kIxEntry = 8;
 constexpr uint32_t kIndxHeader = 24, kIndxEntry = 16;
 constexpr size_t kCopyBlock = 1 << 20;
 constexpr size_t kAbortPollChunks = 4096;
+constexpr size_t kAnyStream = 100;  // chunk ids number streams with two digits
+constexpr size_t kHalfWrittenProbe = 16;
 
 uint64_t Even(uint64_t n) { return n + (n & 1); }
 uint64_t ChunkBytes(uint32_t size) { return 8 + Even(size); }
@@ -192,16 +194,31 @@ RebuildEnd CopyRange(const ByteSource& src, uint64_t at, uint64_t size, Writer& 
   return RebuildEnd::kDone;
 }
 
+// A capture starts on cleared space (media::ClearCaptureFile), so the first zero chunk id is
+// where its writer stopped. A frame that writer was still writing then has its header but
+// ends in cleared bytes (or, after a power cut or a trim, in zeros at the end of the file): the last frame right before the cleared space is dropped when its
+// last bytes are still zero (at worst a whole frame that really ended in zeros).
+void DropHalfWritten(const ByteSource& src, uint64_t stop, std::vector<FrameChunk>& chunks) {
+  if (chunks.empty()) return;
+  const FrameChunk& last = chunks.back();
+  if (last.data + Even(last.size) != stop || last.size < kHalfWrittenProbe) return;
+  uint8_t tail[kHalfWrittenProbe];
+  if (!src.ReadAt(last.data + last.size - kHalfWrittenProbe, tail)) return;
+  if (std::all_of(std::begin(tail), std::end(tail), [](uint8_t b) { return b == 0; })) chunks.pop_back();
+}
+
 }  // namespace
 
 MoviScan ScanMovi(const ByteSource& src, const AviInfo& info, const std::function<bool()>& aborted) {
   MoviScan scan;
   const uint64_t size = src.Size();
   uint64_t at = info.firstChunk;
-  if (at == 0 || info.streams.empty()) {
+  if (at == 0) {
     scan.stop = "no movi list";
     return scan;
   }
+  // Without a usable header the walk still finds where the frames end: any stream counts.
+  const size_t streams = info.streams.empty() ? kAnyStream : info.streams.size();
   Chunk c;
   for (size_t steps = 0;; ++steps) {
     if (aborted && steps % kAbortPollChunks == 0 && aborted()) {
@@ -210,6 +227,7 @@ MoviScan ScanMovi(const ByteSource& src, const AviInfo& info, const std::functio
     }
     if (!ReadChunk(src, at, c)) {
       scan.stop = "end of file";
+      DropHalfWritten(src, at, scan.chunks);  // a file trimmed after the kill, or a power cut
       break;
     }
     uint8_t type[4];
@@ -218,6 +236,11 @@ MoviScan ScanMovi(const ByteSource& src, const AviInfo& info, const std::functio
                       Le32(type) == FourCC("rec "))) {
       at += 12;  // step inside: its size may be a placeholder
       continue;
+    }
+    if (c.id == 0) {
+      scan.stop = "cleared space";
+      DropHalfWritten(src, at, scan.chunks);
+      break;
     }
     if (!Printable(c.id)) {
       scan.stop = "damaged chunk";
@@ -228,7 +251,7 @@ MoviScan ScanMovi(const ByteSource& src, const AviInfo& info, const std::functio
       break;
     }
     const int stream = StreamOfChunk(c.id);
-    if (stream >= 0 && size_t(stream) < info.streams.size()) {
+    if (stream >= 0 && size_t(stream) < streams) {
       if (c.size > kMaxFrameBytes) {
         scan.stop = "oversized chunk";
         break;

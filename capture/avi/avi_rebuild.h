@@ -3,8 +3,10 @@
 // A capture that dies before its writer finishes leaves the frames on disk but zero header
 // counts, placeholder RIFF and "movi" sizes and no index, so players show nothing.
 // ScanMovi walks the stream chunks from the first "movi" list onwards, stepping into any
-// "RIFF AVIX" / "LIST movi" it meets and over index and padding chunks, until the file ends
-// or a chunk is damaged (an id that is not text) or cut short; every whole chunk is kept.
+// "RIFF AVIX" / "LIST movi" it meets and over index and padding chunks, until the file ends,
+// a chunk is damaged (an id that is not text) or cut short, or the walk reaches space the
+// capture cleared when it began (a zero id; the frame being written there is dropped when
+// it ends in cleared bytes); every whole chunk is kept.
 // PlanRebuild lays out a new file around those chunks and WriteRebuilt streams it:
 //
 //   RIFF "AVI "  LIST hdrl (avih, strl: strh strf [extra] [indx], LIST odml: dmlh)
@@ -48,7 +50,9 @@ struct MoviScan {
   bool aborted = false;
 };
 
-// `aborted` (may be empty) is polled every few thousand chunks.
+// `aborted` (may be empty) is polled every few thousand chunks. Without streams in `info`
+// (a damaged header) chunks of any stream number are taken: PlanRebuild cannot use them,
+// but `end` still tells where the frames end.
 MoviScan ScanMovi(const ByteSource& src, const AviInfo& info, const std::function<bool()>& aborted);
 
 struct RebuildPlan {

@@ -1,6 +1,7 @@
 #include "capture/platform/capture_file.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +28,6 @@ Status StatusFromErrno(int err) {
     default: return status::kFail;
   }
 }
-
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 // A file descriptor closed on every path.
 struct Fd {
@@ -63,37 +62,98 @@ Status AllocateCaptureFile(const std::string& path, uint64_t bytes) {
 
 std::optional<uint64_t> AviRealLength(
     uint64_t fileSize, const std::function<size_t(uint64_t, std::span<uint8_t>)>& readAt) {
-  uint64_t offset = 0;
-  bool first = true;
-  while (offset + 12 <= fileSize) {
-    uint8_t head[12];
-    if (readAt(offset, head) != sizeof head) break;
-    if (std::memcmp(head, "RIFF", 4) != 0) break;
-    const bool avi = std::memcmp(head + 8, "AVI ", 4) == 0;
-    const bool avix = std::memcmp(head + 8, "AVIX", 4) == 0;
-    if (first ? !avi : !avix) break;
-    const uint64_t size = Le32(head + 4);
-    uint64_t next = offset + 8 + size + (size & 1);
-    first = false;
-    if (next > fileSize) {  // a chunk cut short by a full disk: keep what exists
-      offset = fileSize;
-      break;
+  class Source final : public avi::ByteSource {
+   public:
+    Source(uint64_t size, const std::function<size_t(uint64_t, std::span<uint8_t>)>& read)
+        : size_(size), read_(read) {}
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, std::span<uint8_t> out) const override {
+      return offset <= size_ && out.size() <= size_ - offset && read_(offset, out) == out.size();
     }
-    offset = next;
+
+   private:
+    uint64_t size_;
+    const std::function<size_t(uint64_t, std::span<uint8_t>)>& read_;
+  };
+  return AviRealLength(Source(fileSize, readAt));
+}
+
+namespace {
+
+// The consecutive top-level RIFF chunks, each 8 bytes of header plus its even-padded size;
+// one cut short by a full disk counts up to the end of the file.
+uint64_t RiffChainLength(const avi::ByteSource& src) {
+  const uint64_t fileSize = src.Size();
+  uint64_t offset = 0;
+  for (bool first = true; offset + 12 <= fileSize; first = false) {
+    uint8_t head[12];
+    if (!src.ReadAt(offset, head) || avi::Le32(head) != avi::FourCC("RIFF") ||
+        avi::Le32(head + 8) != (first ? avi::FourCC("AVI ") : avi::FourCC("AVIX")))
+      break;
+    const uint32_t size = avi::Le32(head + 4);
+    offset = std::min(fileSize, offset + 8 + size + (size & 1));
   }
-  if (first) return std::nullopt;
   return offset;
 }
 
+}  // namespace
+
+std::optional<uint64_t> AviRealLength(const avi::ByteSource& src) {
+  const avi::AviInfo info = avi::ReadAviInfo(src);
+  if (!info.isAvi) return std::nullopt;
+  const uint64_t chain = RiffChainLength(src);
+  if (info.finished || info.firstChunk == 0) return chain;
+  // Unfinished: its RIFF size is a placeholder (0, or the header alone). The frames end
+  // where the walk over its whole chunks ends; a chunk cut short by the end of the file
+  // keeps the file whole.
+  const avi::MoviScan scan = avi::ScanMovi(src, info, nullptr);
+  const uint64_t walked = scan.stop.rfind("chunk ", 0) == 0 ? src.Size() : scan.end;
+  return std::max(chain, walked);
+}
+
 std::optional<uint64_t> AviRealLengthOfFile(const std::string& path) {
-  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (f.fd < 0) return std::nullopt;
+  int err = 0;
+  const std::unique_ptr<avi::FileSource> src = avi::FileSource::Open(path, &err);
+  if (!src) return std::nullopt;
+  return AviRealLength(*src);
+}
+
+Status ClearCaptureFile(int fd) {
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0) return std::nullopt;
-  return AviRealLength(uint64_t(st.st_size), [&](uint64_t at, std::span<uint8_t> out) -> size_t {
-    const ssize_t n = ::pread(f.fd, out.data(), out.size(), off_t(at));
-    return n < 0 ? 0 : size_t(n);
-  });
+  if (::fstat(fd, &st) != 0) return StatusFromErrno(errno);
+  const off_t size = st.st_size;
+  if (size == 0) return status::kOk;
+  // Zeroing the range keeps its blocks; where that is not offered, punching them out and
+  // reserving them again writes nothing either.
+  if (::fallocate(fd, FALLOC_FL_ZERO_RANGE, 0, size) == 0) return status::kOk;
+  if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, size) == 0) {
+    ::fallocate(fd, 0, 0, size);  // the reservation only saves time; a failure loses nothing
+    return status::kOk;
+  }
+  // A file system without either: cut the file and grow it again, keeping the reservation
+  // where the file system can make one without writing it.
+  if (::ftruncate(fd, 0) != 0) return StatusFromErrno(errno);
+  if (::fallocate(fd, 0, 0, size) != 0 && ::ftruncate(fd, size) != 0) return StatusFromErrno(errno);
+  return status::kOk;
+}
+
+PeriodicFlush::PeriodicFlush(int fd, std::chrono::milliseconds interval)
+    : fd_(fd), thread_([this, interval] {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, interval, [this] { return stopping_; })) {
+          lock.unlock();
+          ::fdatasync(fd_);  // a failing disk fails the writer's own writes as well
+          lock.lock();
+        }
+      }) {}
+
+PeriodicFlush::~PeriodicFlush() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
 }
 
 namespace {
@@ -108,52 +168,6 @@ Status StatusFromSave(const avi::SaveResult& r) {
     case avi::SaveError::kSameFile: return status::kInvalidArg;
     default: return r.sysError != 0 ? StatusFromErrno(r.sysError) : status::kFail;
   }
-}
-
-// The byte copy for files the AVI reader cannot make sense of: what the user picked as the
-// capture file is kept as it is, up to its RIFF chain when it has one.
-Status CopyPlainFile(const std::string& from, const std::string& to,
-                     const std::function<bool()>& abort) {
-  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.fd < 0) return StatusFromErrno(errno);
-  struct stat st {};
-  if (::fstat(in.fd, &st) != 0) return StatusFromErrno(errno);
-  const uint64_t length = AviRealLengthOfFile(from).value_or(uint64_t(st.st_size));
-  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (out.fd < 0) return StatusFromErrno(errno);
-
-  std::vector<uint8_t> block(1 << 20);
-  uint64_t done = 0;
-  Status result = status::kOk;
-  while (done < length && result == status::kOk) {
-    if (abort && abort()) {
-      result = status::kFalse;
-      break;
-    }
-    const size_t want = size_t(std::min<uint64_t>(block.size(), length - done));
-    const ssize_t n = ::pread(in.fd, block.data(), want, off_t(done));
-    if (n <= 0) {
-      result = n < 0 ? StatusFromErrno(errno) : status::kFail;
-      break;
-    }
-    for (ssize_t written = 0; written < n;) {
-      const ssize_t w = ::write(out.fd, block.data() + written, size_t(n - written));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        result = w < 0 ? StatusFromErrno(errno) : status::kDiskFull;
-        break;
-      }
-      written += w;
-    }
-    done += uint64_t(n);
-    if (t_copyObserver && t_copyObserver->progress) t_copyObserver->progress(done, length);
-  }
-  const int fd = out.fd;
-  out.fd = -1;
-  if (::close(fd) != 0 && result == status::kOk) result = StatusFromErrno(errno);
-  // A half-written copy is worse than none: it would look like a capture.
-  if (result != status::kOk) ::unlink(to.c_str());
-  return result;
 }
 
 }  // namespace
@@ -178,17 +192,9 @@ Status CopyCaptureFile(const std::string& from, const std::string& to,
     if (observer && observer->progress) observer->progress(done, total);
     if (abort && abort()) stop = true;
   };
+  // A file that is no AVI, or whose header is too damaged to rebuild, fails here: a copy
+  // that would not play is never saved, and the target stays as it was.
   const avi::SaveResult r = avi::SaveAviCopy(from, to, options);
-  if (r.error == avi::SaveError::kNotAvi || r.error == avi::SaveError::kDamagedHeader) {
-    const Status s = CopyPlainFile(from, to, [&] { return stop || (abort && abort()); });
-    if (observer && observer->finished) {
-      avi::SaveResult plain;
-      if (s == status::kFalse) plain.error = avi::SaveError::kAborted;
-      else if (Failed(s)) plain.error = avi::SaveError::kWriteFailed;
-      observer->finished(plain);
-    }
-    return s;
-  }
   if (observer && observer->finished) observer->finished(r);
   return StatusFromSave(r);
 }
@@ -200,8 +206,14 @@ Status TrimCaptureFile(const std::string& path, uint64_t bytes) {
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) return StatusFromErrno(errno);
   if (uint64_t(st.st_size) <= bytes) return status::kOk;
-  // A capture recorded in the file stays whole; only reserved space behind it goes.
-  const uint64_t keep = std::max(bytes, AviRealLengthOfFile(path).value_or(0));
+  // A capture recorded in the file stays whole; only reserved space behind it goes. An AVI
+  // whose frames cannot be walked (its header list damaged) is not cut at all.
+  int err = 0;
+  const std::unique_ptr<avi::FileSource> src = avi::FileSource::Open(path, &err);
+  if (!src) return StatusFromErrno(err);
+  const avi::AviInfo info = avi::ReadAviInfo(*src);
+  if (info.isAvi && !info.finished && info.firstChunk == 0) return kRecordingEndUnknown;
+  const uint64_t keep = std::max(bytes, AviRealLength(*src).value_or(0));
   if (keep < uint64_t(st.st_size) && ::ftruncate(f.fd, off_t(keep)) != 0)
     return StatusFromErrno(errno);
   const int fd = f.fd;

@@ -377,4 +377,39 @@ TEST_F(CaptureFilesTest, AbortedOrFailedSaveLeavesNoCopy) {
   EXPECT_FALSE(fs::exists(Path("copy.avi")));
 }
 
+// The chosen file is in the profile at once (a crash later still leaves it known); a file
+// that no copy could make playable is reported as not saved and the old target stays; a
+// recording whose end cannot be found is not cut by a smaller size.
+TEST_F(CaptureFilesTest, TheCaptureFileIsKeptAndNeverLostToAUselessCopyOrATrim) {
+  Name() = Path("first.avi");
+  WriteAll(Path("cap.avi"), avitest::BuildAvi({300, 300}).bytes);
+  script_.pickFile = QString::fromStdString(Path("cap.avi"));
+  ASSERT_EQ(frame_->PickCaptureFile(), 1);
+  const std::string profile = (dir_ / "config" / "lumora2003" / "capture.ini").string();
+  const std::vector<uint8_t> text = ReadAll(profile);
+  EXPECT_NE(std::string(text.begin(), text.end()).find("CaptureFile=" + Name() + "\n"), std::string::npos);
+
+  // RIFF size 0 and a header list without a stream list, then 30 whole frames.
+  avitest::HandAvi useless = avitest::BuildAvi(std::vector<uint32_t>(30, 300), false);
+  useless.Put32(4, 0);
+  useless.Put32(useless.strl + 8, avi::FourCC("JUNK"));
+  WriteAll(Name(), useless.bytes);
+  const std::vector<uint8_t> older = avitest::BuildAvi({500}).bytes;
+  WriteAll(Path("copy.avi"), older);
+  CMainFrameTestPeer::MakeBuilder(*frame_);
+  script_.pickFile = QString::fromStdString(Path("copy.avi"));
+  EXPECT_EQ(frame_->SaveCaptureCopy(), 0);
+  EXPECT_EQ(frame_->PaneText(), "Capture file save ERROR");
+  EXPECT_EQ(ReadAll(Path("copy.avi")), older);
+
+  // Its movi list gone as well: where its frames end cannot be known, so nothing is cut.
+  useless.Put32(useless.movi + 8, avi::FourCC("JUNK"));
+  WriteAll(Name(), useless.bytes);
+  script_.sizeAnswer = QStringLiteral("0");
+  EXPECT_EQ(frame_->PreallocateCaptureFile(), 1);
+  EXPECT_EQ(ReadAll(Name()), useless.bytes);
+  ASSERT_EQ(script_.boxes.size(), 1u);
+  EXPECT_NE(script_.boxes[0].second.indexOf("not made smaller"), -1);
+}
+
 }  // namespace

@@ -188,14 +188,17 @@ TEST_F(CaptureRunTest, WithoutACounterTheStatusSaysSoDuringAndAfter) {
 }
 
 TEST_F(CaptureRunTest, NoCaptureFileNameAsksForOneAndBuildsNoGraphWhenCancelled) {
-  WriteProfile("[camprof]\nVideoDevice2=@device:scripted:camera-a\n");
+  WriteProfile("[camprof]\nVideoDevice2=@device:scripted:camera-a\nWantPreview=1\n");
   StartFrame();
+  ASSERT_TRUE(frame_->Previewing());
   readyAnswer_ = QDialog::Rejected;
   frame_->OnCommand(cmd::kStartCapture);
   EXPECT_EQ(readyShown_, 1);
   EXPECT_EQ(readyCaption_, "Set Capture File");
   EXPECT_FALSE(frame_->Capturing());
   EXPECT_FALSE(frame_->CaptureGraphBuilt());
+  // Backing out leaves the preview as it was.
+  EXPECT_TRUE(frame_->Previewing());
 }
 
 TEST_F(CaptureRunTest, GraphFailuresReportAndLeaveNoCapture) {

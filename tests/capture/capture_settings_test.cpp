@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture/device_memory.h"
 #include "capture/profile_file.h"
+#include "tests/obey_file_permissions.h"
 #include "tests/capture/frame_fixture.h"
 
 using namespace capture_settings;
@@ -11,6 +13,28 @@ using namespace capture_settings;
 namespace {
 
 // --- The profile file ---
+
+// Lookups by name: a profile of many distinct sections and keys reads in linear time.
+TEST(ProfileFileTest, AProfileOfManyKeysAndSectionsReadsQuickly) {
+  QTemporaryDir dir;
+  const QString path = dir.path() + "/p.ini";
+  QByteArray text = "[section399]\n";
+  for (int k = 0; k < 60000; ++k) text += "key" + QByteArray::number(k) + "=v\n";
+  for (int s = 0; s < 20000; ++s) text += "[s" + QByteArray::number(s) + "]\n";
+  ASSERT_LT(text.size(), 1 << 20);
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(text);
+  f.close();
+  QElapsedTimer clock;
+  clock.start();
+  CProfileFile p(path);
+  p.Load();
+  p.Set("S19999", "x", "1");
+  EXPECT_EQ(p.Get("SECTION399", "KEY59999"), "v");
+  EXPECT_EQ(p.Keys("s19999").size(), 1u);
+  EXPECT_LT(clock.elapsed(), 2000);  // quadratic lookups took tens of seconds
+}
 
 TEST(ProfileFileTest, KeepsSectionsKeysAndOrderAcrossAWrite) {
   QTemporaryDir dir;
@@ -191,7 +215,8 @@ TEST_F(CaptureSettingsTest, GarbledProfilesGiveTheDefaults) {
 }
 
 TEST_F(CaptureSettingsTest, AnUnreadableOrUnwritableProfileNeverStopsTheProgram) {
-  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
+  const ObeyFilePermissions asUser;  // root too
+  ASSERT_TRUE(asUser.ok());
   WriteProfile("[camprof]\nWantPreview=1\n");
   ASSERT_EQ(chmod(ProfilePath().toLocal8Bit().constData(), 0), 0);
   StartFrame();
@@ -204,6 +229,28 @@ TEST_F(CaptureSettingsTest, AnUnreadableOrUnwritableProfileNeverStopsTheProgram)
   chmod(ProfilePath().toLocal8Bit().constData(), 0600);
   EXPECT_EQ(ReadProfile(), "[camprof]\nWantPreview=1\n");
   EXPECT_TRUE(messages_.empty());
+}
+
+// A device's section can never be one of the program's, whatever the device calls itself;
+// a profile from before device sections had their prefix still gives its values back.
+TEST_F(CaptureSettingsTest, DeviceSectionsNeverMeetTheSettings) {
+  for (const std::string name : {"camprof", "CAMPROF", "CamProf", "@device:gst:test:0"}) {
+    SCOPED_TRACE(name);
+    WriteProfile(QByteArray::fromStdString("[camprof]\nCaptureFile=/tmp/keep.avi\n[device:" + name +
+                                           "]\n0x00980900=7\n"));
+    CDeviceMemory memory = CDeviceMemory::Read(name);
+    EXPECT_EQ(memory.Controls(), (std::map<uint32_t, int32_t>{{0x00980900, 7}}));
+    EXPECT_TRUE(memory.Write());
+    CProfileFile p(ProfilePath());
+    p.Load();
+    EXPECT_EQ(p.Get(kSection, kCaptureFile), "/tmp/keep.avi");
+    EXPECT_EQ(CDeviceMemory::Read(name).Controls(), memory.Controls());
+  }
+  WriteProfile("[camprof]\nWantPreview=1\n[@device:gst:test:0]\n0x00980900=9\n");
+  const CDeviceMemory old = CDeviceMemory::Read("@device:gst:test:0");
+  EXPECT_EQ(old.Controls(), (std::map<uint32_t, int32_t>{{0x00980900, 9}}));
+  ASSERT_TRUE(old.Write());
+  EXPECT_EQ(ReadProfile(), "[camprof]\nWantPreview=1\n[device:@device:gst:test:0]\n0x00980900=9\n");
 }
 
 TEST_F(CaptureSettingsTest, AFailedWriteKeepsTheOldProfileWhole) {

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QImage>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/dialogs/dialog_runner.h"
 #include "capture/main_frame.h"
 #include "capture/platform/gst/gst_graph.h"
 #include "capture/platform/gst/gst_platform.h"
@@ -33,6 +35,7 @@ struct CMainFrameTestPeer {
     f.SelectDevice(m);
   }
   static void Remember(CMainFrame& f, v4l2::CV4L2Controls& controls) { f.RememberDeviceControls(controls); }
+  static void SetCaptureFile(CMainFrame& f, const std::string& path) { f.m_captureFileName = path; }
   static GstElement* Pipeline(CMainFrame& f) {
     auto* g = dynamic_cast<media::gst::GGraph*>(f.m_graph.get());
     return g ? g->Pipeline() : nullptr;
@@ -111,6 +114,29 @@ TEST_F(PreviewGstTest, FramesReachTheVideoWidgetAndMove) {
   const QImage second = widget->grab().toImage();
   EXPECT_NE(first, second);
   EXPECT_NE(first.pixel(10, 10), QColor(Qt::black).rgb()) << "nothing painted";
+}
+
+// Backing out of Start Capture (Cancel in Ready to Capture, or in the file dialog it opens
+// when no file is set) brings the live preview back.
+TEST_F(PreviewGstTest, BackingOutOfStartCaptureKeepsThePreviewLive) {
+  QTemporaryDir dir;
+  capture_dialogs::SetRunnerForTesting([](QDialog&) { return int(QDialog::Rejected); });
+  StartFrame();
+  Peer::Select(*frame_, *platform_, 1);
+  PreviewOn();
+  for (const std::string& file : {dir.filePath("clip.avi").toStdString(), std::string()}) {
+    Peer::SetCaptureFile(*frame_, file);
+    frame_->OnCommand(cmd::kStartCapture);
+    EXPECT_FALSE(frame_->Capturing());
+    EXPECT_TRUE(frame_->Previewing());
+    media::gstpreview::PreviewWidget* widget = VideoWidget(*frame_);
+    ASSERT_NE(widget, nullptr);
+    const uint64_t painted = widget->FramesPainted();
+    EXPECT_TRUE(WaitFor([&] { return widget->FramesPainted() > painted + 1; }, 10000)) << file;
+    EXPECT_TRUE(widget->isVisible());
+  }
+  capture_dialogs::SetRunnerForTesting({});
+  EXPECT_TRUE(messages_.empty());
 }
 
 // Each cycle stops and starts the graph, then takes it down and builds it again. The first

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
+#include "capture/platform/capture_file.h"
 #include "capture/platform/gst/gst_filter.h"
 
 namespace media::gst {
@@ -81,10 +85,14 @@ public:
 // Posted by the writer when end of stream reaches it: the file is complete.
 inline constexpr char kFileFinished[] = "lumora-file-finished";
 
+// How often a running capture's data is flushed to the disk: what a power cut can take.
+inline constexpr std::chrono::milliseconds kCaptureFlushInterval{2000};
+
 class GWriterFilter : public GFilter {
 public:
   explicit GWriterFilter(std::string path)
-      : GFilter(FilterKind::FileWriter, "File Writer"), sink(std::make_shared<GFileSink>(std::move(path))) {
+      : GFilter(FilterKind::FileWriter, "File Writer"), sink(std::make_shared<GFileSink>(std::move(path))),
+        file_(std::make_shared<FileState>()) {
     fdsink_ = Make("fdsink");
     // While the stream-control gate is shut nothing reaches the writer: it must not hold the
     // whole graph (and its preview) waiting for a first buffer to preroll.
@@ -97,6 +105,10 @@ public:
     // Everything before the end of stream has been written when it arrives here.
     gst_pad_add_probe(StaticPad(fdsink_, "sink"), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &GWriterFilter::SeeEnd,
                       nullptr, nullptr);
+    gst_pad_add_probe(StaticPad(fdsink_, "sink"),
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      &GWriterFilter::Guard, new GuardData{Slot(), file_},
+                      [](gpointer p) { delete static_cast<GuardData*>(p); });
     return true;
   }
   // The capture file is opened without truncation, so a reserved file keeps its space;
@@ -111,6 +123,9 @@ public:
                                                : status::kFail;
     }
     g_object_set(fdsink_, "fd", fd_, nullptr);
+    std::lock_guard lock(file_->mutex);
+    file_->fd = fd_;
+    file_->armed = false;
     return status::kOk;
   }
   void Stopped() override { CloseFile(); }
@@ -126,12 +141,47 @@ private:
       }
     return GST_PAD_PROBE_OK;
   }
+  // The file as the streaming thread sees it.
+  struct FileState {
+    std::mutex mutex;
+    int fd = -1;
+    bool armed = false;  // the capture's first frame passed: the file is the capture's now
+    std::unique_ptr<PeriodicFlush> flush;
+  };
+  struct GuardData {
+    std::shared_ptr<CounterSlot> slot;
+    std::shared_ptr<FileState> file;
+  };
+  // Nothing reaches the file before a frame has passed the stream-control gate: a capture
+  // backed out of in the Ready dialog ends the muxer all the same, and the header it writes
+  // then must not overwrite the last recording's. The first byte of the capture clears what
+  // an earlier one left in the file (so a rescue ends at this capture's frames) and starts
+  // the periodic flush.
+  static GstPadProbeReturn Guard(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto* guard = static_cast<GuardData*>(data);
+    FileState& file = *guard->file;
+    std::lock_guard lock(file.mutex);
+    if (file.armed) return GST_PAD_PROBE_OK;
+    const std::shared_ptr<CaptureCounters> c = guard->slot->Get();
+    if (!c || c->muxFrames == 0 || file.fd < 0) return GST_PAD_PROBE_DROP;
+    file.armed = true;
+    if (Failed(ClearCaptureFile(file.fd))) Warn("cannot clear the capture file", std::strerror(errno));
+    file.flush = std::make_unique<PeriodicFlush>(file.fd, kCaptureFlushInterval);
+    return GST_PAD_PROBE_OK;
+  }
   void CloseFile() {
+    {
+      std::lock_guard lock(file_->mutex);
+      file_->flush.reset();
+      file_->fd = -1;
+      file_->armed = false;
+    }
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
   GstElement* fdsink_ = nullptr;
   int fd_ = -1;
+  std::shared_ptr<FileState> file_;
 };
 
 }  // namespace media::gst

@@ -113,6 +113,7 @@ protected:
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, callback, new std::shared_ptr<CounterSlot>(slot_),
                       [](gpointer p) { delete static_cast<std::shared_ptr<CounterSlot>*>(p); });
   }
+  std::shared_ptr<CounterSlot> Slot() const { return slot_; }
   static std::shared_ptr<CaptureCounters> CountersOf(gpointer data) {
     return (*static_cast<std::shared_ptr<CounterSlot>*>(data))->Get();
   }

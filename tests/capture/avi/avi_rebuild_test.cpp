@@ -132,7 +132,7 @@ const ScanCase kScan[] = {
     {"UpToTheEnd", [](HandAvi&) {}, 5, "end of file"},
     {"CutInAFrame", [](HandAvi& a) { a.bytes.resize(a.frameAt[3] + 20); }, 3, "cut short"},
     {"CutInAHeader", [](HandAvi& a) { a.bytes.resize(a.frameAt[3] + 5); }, 3, "end of file"},
-    {"ReservedZeros", [](HandAvi& a) { a.bytes.resize(a.bytes.size() + 4096, 0); }, 5, "damaged"},
+    {"ReservedZeros", [](HandAvi& a) { a.bytes.resize(a.bytes.size() + 4096, 0); }, 5, "cleared"},
     {"GarbageId", [](HandAvi& a) { a.Put32(a.frameAt[3], 0xFFFF0000u); }, 3, "damaged"},
     {"ChunkPastTheFile", [](HandAvi& a) { a.Put32(a.frameAt[2] + 4, 1u << 30); }, 2, "cut short"},
     {"UnknownStreamSkipped", [](HandAvi& a) { a.Put32(a.frameAt[4], FourCC("07dc")); }, 4, "end of file"},

@@ -1,6 +1,7 @@
 // Reserving and copying the capture file: the copy must be exactly the AVI the muxer wrote,
 // without the reserved tail.
 #include "capture/platform/capture_file.h"
+#include "tests/capture/avi/hand_avi.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -156,8 +157,7 @@ TEST_F(CaptureFileTest, CopyGivesBackTheAviWithoutTheReservedTail) {
 }
 
 TEST_F(CaptureFileTest, AbortedOrFailedCopyLeavesNoDestination) {
-  std::vector<uint8_t> bytes;
-  AppendRiff(bytes, "AVI ", 3 << 20);  // several copy blocks
+  const std::vector<uint8_t> bytes = avitest::BuildAvi({1 << 20, 1 << 20, 1 << 20}).bytes;  // several copy blocks
   const fs::path capture = dir_ / "capture.avi";
   WriteAll(capture, bytes);
   const fs::path copy = dir_ / "copy.avi";
@@ -173,8 +173,7 @@ TEST_F(CaptureFileTest, AbortedOrFailedCopyLeavesNoDestination) {
 }
 
 TEST_F(CaptureFileTest, FullDiskFailsTheReservationAndTheCopy) {
-  std::vector<uint8_t> bytes;
-  AppendRiff(bytes, "AVI ", 3 << 20);
+  const std::vector<uint8_t> bytes = avitest::BuildAvi({1 << 20, 1 << 20, 1 << 20}).bytes;
   const fs::path capture = dir_ / "capture.avi";
   WriteAll(capture, bytes);
   const fs::path copy = dir_ / "copy.avi";

@@ -1,8 +1,11 @@
 // Sizing a reserved capture file exactly, and the copy's report to the code that started it:
 // progress, and whether an unfinished capture was rescued. The end-to-end case lets the
 // GStreamer muxer write into a reserved file, as a capture does, and ffprobe judge the copy.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/avi/avi_reader.h"
+#include "capture/avi/avi_rebuild.h"
 #include "capture/platform/capture_file.h"
 #include "tests/capture/avi/hand_avi.h"
 
@@ -123,6 +128,83 @@ TEST_F(CaptureFileTrimTest, AbortedRescueLeavesNoCopyAndTheObserverEndsWithTheSc
   EXPECT_TRUE(seen.results.empty());
   EXPECT_TRUE(seen.progress.empty());
 }
+
+// A capture killed in a reserved file that already holds an older recording, as the writer
+// leaves it: the file cleared when the capture began (as the writer does), the new capture's
+// bytes from the start, then a trim to a smaller size and a copy onto an existing file.
+struct KilledCase {
+  const char* name;
+  std::vector<uint32_t> frames;                     // of the killed capture
+  std::function<void(avitest::HandAvi&)> damage;    // what the writer left unwritten
+  int rescued;                                      // frames in the copy; -1: no copy is made
+};
+
+class KilledCaptureTest : public CaptureFileTrimTest, public testing::WithParamInterface<KilledCase> {};
+
+TEST_P(KilledCaptureTest, RescueHoldsExactlyTheWholeFramesOfTheLastCapture) {
+  const KilledCase& c = GetParam();
+  const fs::path capture = dir_ / "capture.avi";
+  const fs::path copy = dir_ / "copy.avi";
+  // Eight frames of the same size: they would line up with the new capture's chunks.
+  WriteAll(capture, avitest::BuildAvi(std::vector<uint32_t>(8, 300)).bytes);
+  ASSERT_EQ(AllocateCaptureFile(capture.string(), 1 << 20), status::kOk);
+  {
+    const int fd = ::open(capture.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ClearCaptureFile(fd), status::kOk);
+    avitest::HandAvi killed = avitest::BuildAvi(c.frames, false);
+    c.damage(killed);
+    ASSERT_EQ(::pwrite(fd, killed.bytes.data(), killed.bytes.size(), 0), ssize_t(killed.bytes.size()));
+    ::close(fd);
+  }
+  EXPECT_EQ(fs::file_size(capture), uint64_t(1 << 20));
+  // A smaller reservation afterwards never cuts the frames away.
+  const Status trimmed = TrimCaptureFile(capture.string(), 1024);
+  EXPECT_TRUE(trimmed == status::kOk || trimmed == kRecordingEndUnknown) << trimmed;
+
+  const std::vector<uint8_t> older = {'o', 'l', 'd'};
+  WriteAll(copy, older);
+  Observed seen;
+  const Status copied = CopyObserved(capture, copy, seen);
+  if (c.rescued < 0) {
+    EXPECT_TRUE(Failed(copied));
+    EXPECT_EQ(ReadAll(copy), older);
+    return;
+  }
+  ASSERT_EQ(copied, status::kOk);
+  ASSERT_EQ(seen.results.size(), 1u);
+  EXPECT_EQ(seen.results[0].frames, uint32_t(c.rescued));
+  // Each rescued frame holds the killed capture's bytes.
+  const std::vector<uint8_t> bytes = ReadAll(copy);
+  const avi::MemorySource src(bytes);
+  const avi::AviInfo info = avi::ReadAviInfo(src);
+  EXPECT_TRUE(info.finished) << info.problem;
+  const avi::MoviScan scan = avi::ScanMovi(src, info, nullptr);
+  ASSERT_EQ(scan.chunks.size(), size_t(c.rescued));
+  for (size_t i = 0; i < scan.chunks.size(); ++i) {
+    std::vector<uint8_t> data(scan.chunks[i].size);
+    ASSERT_TRUE(src.ReadAt(scan.chunks[i].data, data));
+    EXPECT_EQ(data, avitest::FramePayload(i, c.frames[i])) << i;
+  }
+}
+
+const KilledCase kKilled[] = {
+    {"placeholder sizes", {300, 300, 300}, [](auto&) {}, 3},
+    {"riff size zero", {300, 300, 300, 300, 300, 300}, [](auto& a) { a.Put32(4, 0); }, 6},
+    {"movi size zero", {300, 300, 300}, [](auto& a) { a.Put32(a.movi + 4, 0); }, 3},
+    // The kill came while the third frame was being written: its end is still cleared.
+    {"half written frame", {300, 300, 300},
+     [](auto& a) { std::fill(a.bytes.end() - 120, a.bytes.end(), uint8_t(0)); }, 2},
+    // No stream list in the header: nothing says what the frames are, so no copy is made.
+    {"header without stream", std::vector<uint32_t>(30, 300),
+     [](auto& a) { a.Put32(4, 0), a.Put32(a.strl + 8, avi::FourCC("JUNK")); }, -1},
+};
+INSTANTIATE_TEST_SUITE_P(Shapes, KilledCaptureTest, testing::ValuesIn(kKilled), [](const auto& info) {
+  std::string n = info.param.name;
+  for (char& ch : n)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+});
 
 // The muxer writes into the reserved file without truncating it (as the capture does through
 // a file descriptor opened for writing); the copy holds exactly the RIFF chain, and an

@@ -220,6 +220,26 @@ TEST_F(GstCaptureEndTest, ErrorDuringACaptureIsNotifiedAndTheFileStillEnds) {
   EXPECT_EQ(probe.errors, "");
 }
 
+// Backing out before the capture stream opens (Cancel in the Ready dialog) ends the graph,
+// and with it the muxer, without a frame: the file keeps the last recording byte for byte.
+TEST_F(GstCaptureEndTest, AGraphStoppedBeforeItsStreamOpensLeavesTheFileAsItWas) {
+  const std::string file = (dir_ / "kept.avi").string();
+  Shell("gst-launch-1.0 -q videotestsrc num-buffers=20 ! video/x-raw,width=160,height=120 ! jpegenc ! avimux ! "
+        "filesink location='" + file + "'");
+  const std::string before = Shell("md5sum < '" + file + "'");
+  ASSERT_NE(before, "");
+  Build("", file);
+  const int64_t never = kMaxTime;
+  ASSERT_EQ(builder_->ControlStream(&guid::kPinCategoryCapture, nullptr, nullptr, &never, nullptr, 0, 0), status::kOk);
+  ASSERT_TRUE(Succeeded(control_->Run()));
+  QElapsedTimer shut;
+  shut.start();
+  ASSERT_TRUE(WaitFor([&] { return shut.elapsed() > 500; }));
+  ASSERT_EQ(control_->Stop(), status::kOk);
+  EXPECT_EQ(Shell("md5sum < '" + file + "'"), before);
+  EXPECT_EQ(ProbeAvi(file).counts, "20,20");
+}
+
 // A compressor that keeps every frame until end of stream reaches it, as an encoder with
 // look-ahead does: a queue whose output stays blocked until the end arrives at its input.
 class HoldingCompressor : public gst::GFilter {
