@@ -10,6 +10,7 @@
 #include <gst/video/video.h>
 
 #include "capture/platform/gst/gst_avi_output.h"
+#include "capture/platform/gst/gst_errors.h"
 #include "capture/platform/gst/gst_renderer.h"
 
 namespace media::gst {
@@ -264,19 +265,8 @@ Status GGraph::Translate(GstMessage* m, std::shared_ptr<GFilter>* fromOut, bool*
       *deviceLost = true;
       return status::kFail;
     }
-    switch (err->code) {
-      case GST_RESOURCE_ERROR_NO_SPACE_LEFT: return status::kDiskFull;
-      case GST_RESOURCE_ERROR_NOT_FOUND: return status::kFileNotFound;
-      case GST_RESOURCE_ERROR_OPEN_WRITE:
-      case GST_RESOURCE_ERROR_NOT_AUTHORIZED: return status::kAccessDenied;
-      case GST_RESOURCE_ERROR_BUSY:
-      case GST_RESOURCE_ERROR_OPEN_READ_WRITE: return status::kDeviceInUse;
-      default: return status::kFail;
-    }
   }
-  if (err->domain == GST_STREAM_ERROR && err->code == GST_STREAM_ERROR_FORMAT) return status::kInvalidMediaType;
-  if (err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_NEGOTIATION) return status::kInvalidMediaType;
-  return status::kFail;
+  return StatusOfError(*err, dbg.get(), from && from->Kind() == FilterKind::Capture);
 }
 
 }  // namespace media::gst

@@ -207,5 +207,12 @@ TEST_F(GstBackendTest, IdenticalCamerasStayApartAndOneCameraOfTwoProvidersIsList
   for (auto& d : devices) EXPECT_EQ(d->GetDisplayName().find(":bus:usb-0000:00:14.0-"), std::string::npos);
 }
 
+TEST_F(GstBackendTest, AMonitorWithNoProviderIsNoEnumeratorRatherThanNoDevices) {
+  auto none = CreateGstPlatformForTesting("Lumora/NoSuchDeviceClass");
+  EXPECT_TRUE(Failed(none->CreateSystemDeviceEnum()));
+  EXPECT_TRUE(Failed(none->CreateSystemDeviceEnum()));  // asked again, still none
+  EXPECT_EQ(platform_->CreateSystemDeviceEnum(), status::kOk);
+}
+
 }  // namespace
 }  // namespace media
