@@ -139,10 +139,14 @@ void GGraph::GateChanged(bool open) {
 }
 
 // Why a state change failed: the error the element posted (kept off the event queue, the
-// caller gets it as the status).
+// caller gets it as the status). An error posted on a streaming thread fails a pending change
+// a moment before the message reaches the bus, so it is waited for briefly. Errors after the
+// first follow from it (the stream it stopped): the first names the cause.
 Status GGraph::FailureFromBus() {
-  Status why = status::kFail;
-  while (MessageRef m{gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR)}) why = Translate(m.get(), nullptr, nullptr);
+  MessageRef first{gst_bus_timed_pop_filtered(bus_.get(), kErrorGrace, GST_MESSAGE_ERROR)};
+  if (!first) return status::kFail;
+  const Status why = Translate(first.get(), nullptr, nullptr);
+  while (MessageRef m{gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR)}) Translate(m.get(), nullptr, nullptr);
   return why;
 }
 
