@@ -183,7 +183,7 @@ int CMainFrame::BeginCapture() {
   hr = streamControl ? control->Run() : control->Pause();
   if (Failed(hr)) {
     control->Stop();
-    ShowError("Error %x: Cannot start graph", static_cast<unsigned>(hr));
+    if (!ShowDeviceStartError(hr)) ShowError("Error %x: Cannot start graph", static_cast<unsigned>(hr));
     return 0;
   }
 
@@ -209,7 +209,7 @@ int CMainFrame::BeginCapture() {
     hr = control->Run();
     if (Failed(hr)) {
       control->Stop();
-      ShowError("Error %x: Cannot run graph", static_cast<unsigned>(hr));
+      if (!ShowDeviceStartError(hr)) ShowError("Error %x: Cannot run graph", static_cast<unsigned>(hr));
       return 0;
     }
   }

@@ -60,6 +60,10 @@ void CMainFrame::FillDeviceMenu() {
   }
   popup->clear();
   for (auto& d : m_devices) d.reset();
+  if (Failed(m_platform.CreateSystemDeviceEnum())) {
+    ShowError("Error Creating Device Enumerator");
+    return;
+  }
   std::vector<std::shared_ptr<media::IMoniker>> monikers;
   if (m_platform.CreateClassEnumerator(media::guid::kVideoInputDeviceCategory, monikers) !=
       media::status::kOk) {

@@ -5,11 +5,16 @@
 
 #include "capture/main_frame.h"
 #include "capture/platform/qt_owner.h"
+#include "resources/resources.h"
 
 using media::Failed;
 using media::Succeeded;
 
 namespace {
+
+constexpr char kDeviceBusy[] =
+    "Could not connect capture pin #0 to grabber.\r\nIs the capture device being used by another "
+    "application?";
 
 // The format of the stream configuration when it is a video-info one.
 bool CurrentVideoInfo(media::IAMStreamConfig* config, media::VideoInfoHeader& vih) {
@@ -106,8 +111,7 @@ int CMainFrame::MakePreviewGraph() {
   hr = m_graph->Connect(media::FirstPin(*m_captureFilter, media::PinDirection::Output),
                         media::FirstPin(*grabberFilter, media::PinDirection::Input));
   if (Failed(hr)) {
-    ShowError("Could not connect capture pin #0 to grabber.\r\nIs the capture device being "
-              "used by another application?");
+    ShowError(kDeviceBusy);
     return hr;
   }
   hr = m_graph->Render(media::FirstPin(*grabberFilter, media::PinDirection::Output));
@@ -176,11 +180,25 @@ int CMainFrame::RunPreview() {
     hr = media::status::kNoInterface;
   }
   if (Failed(hr)) {
-    ShowError("Error %x: Cannot run preview graph", static_cast<unsigned>(hr));
+    if (!ShowDeviceStartError(hr)) ShowError("Error %x: Cannot run preview graph", static_cast<unsigned>(hr));
     return 0;
   }
   m_previewing = 1;
   return 1;
+}
+
+bool CMainFrame::ShowDeviceStartError(media::Status hr) {
+  if (hr == media::status::kDeviceInUse) {
+    ShowError(kDeviceBusy);
+    return true;
+  }
+  if (hr == media::status::kDeviceAccessDenied) {
+    const QString text = QString::fromUtf8(res::LoadString(res::kStrDeviceAccessDenied, res::LanguageFlag()))
+                             .arg(QString::fromStdString(m_deviceFriendlyName));
+    ShowError("%s", text.toUtf8().constData());
+    return true;
+  }
+  return false;
 }
 
 int CMainFrame::HaltPreview() {

@@ -327,6 +327,9 @@ void CMainFrame::OnGraphNotify() {
   std::shared_ptr<media::IMediaEventEx> events = m_mediaEvent;
   bool aborted = false;
   intptr_t abortCode = 0;
+  // A camera that is busy or refused streams no more after its first error, which may be
+  // followed by the stream's own; it is the one the user needs to hear about.
+  media::Status deviceError = media::status::kOk;
   media::GraphEvent ev;
   while (media::Succeeded(events->GetEvent(ev, 0))) {
     const long code = ev.code;
@@ -339,6 +342,10 @@ void CMainFrame::OnGraphNotify() {
       aborted = true;
       // The code shown is the abort's own status, not that of whatever event came after.
       abortCode = param1;
+      const auto why = static_cast<media::Status>(param1);
+      if (deviceError == media::status::kOk &&
+          (why == media::status::kDeviceInUse || why == media::status::kDeviceAccessDenied))
+        deviceError = why;
     } else if (code == media::event::kDeviceLost && param2 == 0) {
       if (filter && m_captureFilter && filter == m_captureFilter) {
         // A preview of the lost device stops too; its graph stays until another device
@@ -349,6 +356,12 @@ void CMainFrame::OnGraphNotify() {
         return;
       }
     }
+  }
+  if (deviceError != media::status::kOk) {
+    // Starting the preview again would only meet the same refusal.
+    HaltPreview();
+    ShowDeviceStartError(deviceError);
+    return;
   }
   if (aborted) {
     PreviewAgainIfWanted();

@@ -112,6 +112,10 @@ class CMainFrame : public QMainWindow {
   int MakePreviewGraph();
   int RunPreview();
   int HaltPreview();
+  // A camera that another program holds, or whose device node the user may not open, fails
+  // only once its graph starts. For those two statuses the user is told the cause and the
+  // remedy; returns false (showing nothing) for any other status.
+  bool ShowDeviceStartError(media::Status hr);
   int EndCapture();
   // --- Capture run (capture_run.cpp) ---
   int MakeCaptureGraph();

@@ -114,6 +114,11 @@ void CMainFrame::OnChooseLanguage(int id) {
 }
 
 void CMainFrame::OnHelp() {
-  // Whatever the desktop makes of a missing page is what the user sees.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(HelpPathFor(m_skinFolder)));
+  // Whatever the desktop makes of a missing page is what the user sees. A desktop with no
+  // browser or opener at all does nothing visible, so the user is given the page's path.
+  const QString page = HelpPathFor(m_skinFolder);
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(page))) return;
+  const QString text =
+      QString::fromUtf8(res::LoadString(res::kStrHelpUnavailable, res::LanguageFlag())).arg(page);
+  ShowError("%s", text.toUtf8().constData());
 }

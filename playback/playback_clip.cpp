@@ -209,12 +209,24 @@ Status CPlaybackWnd::InitVideoWindow(int multiplier, int divisor) {
   if (Failed(hr)) return hr;
   EnablePlaybackItems(true);
   // The window frame comes on top of this size; the menu bar takes its height from the video.
+  playerSized_ = false;
   resize(multiplier * width / divisor, multiplier * height / divisor);
   return playback::kOk;
 }
 
+QSize CPlaybackWnd::FrameSize() const { return frameGeometry().size() - geometry().size(); }
+
+void CPlaybackWnd::FollowFrame() {
+  const QSize frame = FrameSize();
+  if (frame == frameSeen_) return;
+  frameSeen_ = frame;
+  setMinimumSize(QSize(kMinWidth, kMinHeight) - frame);
+  if (playerSized_ && !fullScreen_) resize(QSize(kPlayerWidth, kPlayerHeight) - frame);
+}
+
 Status CPlaybackWnd::InitPlayerWindow() {
-  resize(kPlayerWidth, kPlayerHeight);
+  playerSized_ = true;
+  resize(QSize(kPlayerWidth, kPlayerHeight) - FrameSize());
   CheckSizeItem(cmd::kPlayNormalSize);
   EnablePlaybackItems(false);
   return playback::kOk;

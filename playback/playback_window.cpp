@@ -34,7 +34,7 @@ CPlaybackWnd::CPlaybackWnd(QWidget* owner, int menuResource) : QMainWindow(owner
   clientLayout_->setContentsMargins(0, 0, 0, 0);  // the video fills the client area
   setCentralWidget(client_);
   BuildMenuBar(menuResource);
-  setMinimumSize(kMinWidth, kMinHeight);
+  FollowFrame();
   resize(100, 100);
   g_window = this;
 }
@@ -163,6 +163,17 @@ bool CPlaybackWnd::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void CPlaybackWnd::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FollowFrame();
+}
+
+// A window manager frames a window after mapping it and then moves its client area.
+void CPlaybackWnd::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  FollowFrame();
 }
 
 void CPlaybackWnd::closeEvent(QCloseEvent* event) {

@@ -26,6 +26,8 @@ class CPlaybackWnd : public QMainWindow {
  public:
   static constexpr const char* kClassName = "PlayBackWnd";
   static constexpr const char* kTitle = "PlayBack Window";
+  // Outer sizes, frame included: the smallest the user may make the window, and the window of
+  // an audio clip or of no clip.
   static constexpr int kMinWidth = 200;
   static constexpr int kMinHeight = 120;
   static constexpr int kPlayerWidth = 240;
@@ -49,7 +51,8 @@ class CPlaybackWnd : public QMainWindow {
   // Sizes the window to the video scaled by multiplier / divisor and enables the playback
   // items; success without a change for a clip without video.
   playback::Status InitVideoWindow(int multiplier, int divisor);
-  // The 240 x 120 window of an audio clip or of no clip, playback items greyed.
+  // The 240 x 120 window (frame included) of an audio clip or of no clip, playback items
+  // greyed.
   playback::Status InitPlayerWindow();
 
   // --- Control (playback_control.cpp) ---
@@ -81,6 +84,8 @@ class CPlaybackWnd : public QMainWindow {
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
   void BuildMenuBar(int menuResource);
@@ -93,6 +98,11 @@ class CPlaybackWnd : public QMainWindow {
   void AttachVideo();
   void AcquireFrameStepper();
   void Foreground();
+  // The frame the window system puts around the client area (none until it is framed).
+  QSize FrameSize() const;
+  // The outer sizes need the frame, which the window system gives (or changes) only once the
+  // window is shown: the minimum, and the player size while the window has it, follow it.
+  void FollowFrame();
 
   QWidget* client_ = nullptr;
   QVBoxLayout* clientLayout_ = nullptr;
@@ -104,6 +114,8 @@ class CPlaybackWnd : public QMainWindow {
   QPointer<QWidget> drain_;     // where the video window's keys go (full screen)
   QPointer<QWidget> savedDrain_;
   bool canStep_ = false;        // the frame stepper was acquired
+  QSize frameSeen_{-1, -1};     // the frame the sizes were last taken with
+  bool playerSized_ = false;    // the window has the player size
   int state_ = playback::kNoClip;
   bool audioOnly_ = true;
   bool fullScreen_ = false;

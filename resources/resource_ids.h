@@ -57,6 +57,14 @@ inline constexpr int kIdCancel = 2;
 inline constexpr int kStrAppTitle = 57344;
 inline constexpr int kStrIdleMessage = 57345;
 inline constexpr int kStrUntitled = 61440;
+// The program's own strings.
+inline constexpr int kStrDeviceAccessDenied = 160;  // %1: the device's name
+inline constexpr int kStrHelpUnavailable = 161;     // %1: the help page's path
+// Texts of the dialogs' data exchange when an edit box holds what its field cannot take.
+inline constexpr int kStrParseInt = 0xF110;
+inline constexpr int kStrParseReal = 0xF111;
+inline constexpr int kStrParseIntRange = 0xF112;  // %1, %2: the lowest and highest allowed
+inline constexpr int kStrParseUInt = 0xF117;
 
 }  // namespace res
 

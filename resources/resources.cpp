@@ -162,6 +162,20 @@ const std::map<int, StringPair>& Strings() {
       {kStrAppTitle, {"lumora2003", "lumora2003"}},
       {kStrIdleMessage, {"就绪", "Ready"}},
       {kStrUntitled, {"无标题", "Untitled"}},
+      {kStrDeviceAccessDenied,
+       {"无法打开捕获设备“%1”：没有访问权限。\r\n"
+        "请把当前用户加入 video 组（sudo usermod -aG video $USER），然后注销并重新登录。",
+        "Could not open the capture device \"%1\": permission denied.\r\n"
+        "Add your user to the \"video\" group (sudo usermod -aG video $USER), then log out "
+        "and log in again."}},
+      {kStrHelpUnavailable,
+       {"无法打开帮助页：没有可用的浏览器或文件打开程序。\r\n请手动打开此文件：\r\n%1",
+        "Could not open the help page: no web browser or file opener is set up.\r\n"
+        "Open this file yourself:\r\n%1"}},
+      {kStrParseInt, {"请输入一个整数。", "Please enter an integer."}},
+      {kStrParseReal, {"请输入一个数字。", "Please enter a number."}},
+      {kStrParseIntRange, {"请输入一个介于 %1 和 %2 之间的整数。", "Please enter an integer between %1 and %2."}},
+      {kStrParseUInt, {"请输入一个正整数。", "Please enter a positive integer."}},
   };
   return strings;
 }

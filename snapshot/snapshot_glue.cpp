@@ -41,6 +41,11 @@ void CSnapshotGlue::PlaceFrame(QWidget& window, QPoint framePos, QSize size,
   window.setGeometry(QRect(framePos + QPoint(frame.left(), frame.top()), size));
 }
 
+void CSnapshotGlue::KeepAbove() {
+  // Raising does not take the focus from the main window.
+  if (snapshot_->isVisible() && !snapshot_->isMinimized()) snapshot_->raise();
+}
+
 bool CSnapshotGlue::eventFilter(QObject* watched, QEvent* event) {
   if (watched != main_ || !snapshot_) return false;
   switch (event->type()) {
@@ -59,9 +64,14 @@ bool CSnapshotGlue::eventFilter(QObject* watched, QEvent* event) {
         snapshot_->showMinimized();
       } else if (!(state & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
         if (snapshot_->isMinimized()) snapshot_->showNormal();
+      } else {
+        KeepAbove();
       }
       break;
     }
+    // A window manager may stack the activated main window over every other window, its
+    // owned ones included.
+    case QEvent::WindowActivate: KeepAbove(); break;
     default: break;
   }
   return false;

@@ -4,8 +4,9 @@
 // re-created snapshot window only records itself again). When the main window moves or
 // changes size and is neither minimised nor maximised, the snapshot window moves to one pixel
 // right of its right edge, top-aligned, keeping its size. Minimising the main window minimises the snapshot
-// window; restoring it shows the snapshot window normally. Events always go on to the main
-// window.
+// window; restoring it shows the snapshot window normally. Like any owned window the snapshot
+// window stays above the main window: it is raised (without the focus) when the main window
+// is maximised or activated, where it stays put. Events always go on to the main window.
 #pragma once
 
 #include <QObject>
@@ -30,6 +31,7 @@ public:
 
 private:
   explicit CSnapshotGlue(QWidget* mainWindow);
+  void KeepAbove();
 
   QPointer<QWidget> main_;
   QPointer<QWidget> snapshot_;

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <cmath>
 
+#include "capture/dialogs/edit_refusal.h"
 #include "ui/dialog_template.h"
 #include "ui/skin_engine.h"
 #include "resources/resources.h"
@@ -26,8 +27,7 @@ void CFrameRateDlg::accept() {
     const double rate = m_edit->text().trimmed().toDouble(&ok);
     // Infinity and NaN are not numbers a frame duration can be made of.
     if (!ok || !std::isfinite(rate)) {
-      m_edit->setFocus();
-      m_edit->selectAll();
+      capture_dialogs::RefuseEdit(*m_edit, res::kStrParseReal);
       return;
     }
     m_rate = rate;

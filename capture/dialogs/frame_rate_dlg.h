@@ -14,8 +14,8 @@ class CFrameRateDlg : public QDialog {
   double FrameRate() const { return m_rate; }
 
  public slots:
-  // Takes the values only when the edit box holds a number; otherwise the dialog stays open
-  // with the text selected. Any number is taken: a rate of 0 or less imposes none later.
+  // Takes the values only when the edit box holds a number; otherwise the user is told so and
+  // the dialog stays open with the text selected. Any number is taken: a rate of 0 or less imposes none later.
   void accept() override;
 
  private:

@@ -1,9 +1,9 @@
 #include "capture/dialogs/set_file_size_dlg.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 
+#include "capture/dialogs/edit_refusal.h"
 #include "ui/dialog_template.h"
 #include "ui/skin_engine.h"
 #include "resources/resources.h"
@@ -46,9 +46,13 @@ bool CSetFileSizeDlg::ParseMegabytes(const QString& text, int& megabytes) {
 void CSetFileSizeDlg::accept() {
   int mb = 0;
   if (m_size && !ParseMegabytes(m_size->text(), mb)) {
-    QApplication::beep();
-    m_size->setFocus();
-    m_size->selectAll();
+    // A number past the 16-bit setting is named as such; anything else is not a number.
+    bool number = false;
+    const qlonglong v = m_size->text().trimmed().toLongLong(&number);
+    if (number && (v < 0 || v > kMaxMegabytes))
+      capture_dialogs::RefuseEdit(*m_size, res::kStrParseIntRange, 0, kMaxMegabytes);
+    else
+      capture_dialogs::RefuseEdit(*m_size, res::kStrParseInt);
     return;
   }
   m_fileSizeMb = mb;

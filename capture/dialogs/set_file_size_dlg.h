@@ -2,7 +2,8 @@
 //
 // Shows the free space of the capture file's volume (a text given by the caller, empty when
 // unknown) and takes the size in megabytes. The size must be a decimal integer that fits the
-// 16-bit setting it goes into; other input keeps the dialog open with the field selected.
+// 16-bit setting it goes into; other input is refused with the data exchange's message and
+// keeps the dialog open with the field selected.
 #pragma once
 
 #include <QDialog>

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include "capture/dialogs/edit_refusal.h"
 #include "ui/dialog_template.h"
 #include "ui/skin_engine.h"
 #include "resources/resources.h"
@@ -24,8 +25,7 @@ void CTimeLimitDlg::accept() {
     bool ok = false;
     const uint seconds = m_edit->text().trimmed().toUInt(&ok);
     if (!ok) {
-      m_edit->setFocus();
-      m_edit->selectAll();
+      capture_dialogs::RefuseEdit(*m_edit, res::kStrParseUInt);
       return;
     }
     m_seconds = seconds;

@@ -16,7 +16,7 @@ class CTimeLimitDlg : public QDialog {
 
  public slots:
   // Takes the values only when the edit box holds an unsigned 32-bit number; otherwise the
-  // dialog stays open with the text selected.
+  // user is told so and the dialog stays open with the text selected.
   void accept() override;
 
  private:

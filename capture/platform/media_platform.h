@@ -297,6 +297,10 @@ class IMediaPlatform {
 public:
   virtual ~IMediaPlatform() = default;
 
+  // The system device enumerator: kOk when devices can be listed at all; a failure when the
+  // platform has no working way to look for devices (nothing to enumerate with), which is
+  // not the same as having none.
+  virtual Status CreateSystemDeviceEnum() = 0;
   // Monikers of a category in enumeration order. kOk with at least one; kFalse (1) when the
   // category is empty (callers treat anything but kOk as "no devices").
   virtual Status CreateClassEnumerator(const Guid& category,

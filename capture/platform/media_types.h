@@ -50,6 +50,7 @@ inline constexpr Status kAccessDenied = MakeStatus(0x80070005);
 inline constexpr Status kFileNotFound = MakeStatus(0x80070002);
 inline constexpr Status kDiskFull = MakeStatus(0x80070070);
 inline constexpr Status kDeviceInUse = MakeStatus(0x800700AA);     // resource busy
+inline constexpr Status kDeviceAccessDenied = MakeStatus(0x80070522);  // the user may not open the device
 inline constexpr Status kBufferTooSmall = MakeStatus(0x8007007A);
 inline constexpr Status kTimeout = MakeStatus(0x800705B4);
 }  // namespace status

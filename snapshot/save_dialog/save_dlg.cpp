@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -316,8 +318,16 @@ void CSaveDlg::accept() {
   // The buffer takes what the user typed, as a full path.
   auto* nameBox = qobject_cast<QLineEdit*>(Control(res::kIdcFileNameBox));
   const QString typed = nameBox ? nameBox->text().trimmed() : QString();
-  if (!typed.isEmpty())
-    fileName_ = typed.startsWith(QLatin1Char('/')) ? typed : directory().absoluteFilePath(typed);
+  if (!typed.isEmpty()) {
+    const QString path = typed.startsWith(QLatin1Char('/')) ? typed : directory().absoluteFilePath(typed);
+    // A folder (or "..") typed as the name is opened, not saved as a file named after it.
+    if (QFileInfo(path).isDir()) {
+      setDirectory(QDir::cleanPath(path));
+      nameBox->clear();
+      return;
+    }
+    fileName_ = path;
+  }
   OnFileNameOK();
   if (nameBox && !typed.isEmpty()) nameBox->setText(fileName_);
   QFileDialog::accept();

@@ -75,8 +75,8 @@ public:
 
   static constexpr const char* kQualityMessage = "Please Input Integer from 1 to 100.";
 
-  // OK: the typed name takes the type's extension and the options are read, then the file
-  // dialog checks and closes.
+  // OK: a typed folder name (or "..") opens that folder; any other name takes the type's
+  // extension and the options are read, then the file dialog checks and closes.
   void accept() override;
 
 protected:

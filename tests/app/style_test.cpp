@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -201,6 +202,25 @@ TEST_F(StyleTest, HelpOpensThePageBesideTheSkinFolder) {
   EXPECT_EQ(page, QDir::cleanPath(frame()->SkinFolder() + QStringLiteral("../hlp/hlp.htm")));
   // The build tree carries the page where an installed program finds it.
   EXPECT_TRUE(QFileInfo(page).isFile()) << page.toStdString();
+}
+
+// With no handler and no desktop to ask (the offscreen platform opens nothing) the page does
+// not open: the user is told so, with the path to open by hand, in the interface's language.
+TEST_F(StyleTest, HelpThatCannotOpenShowsThePagesPath) {
+  ASSERT_TRUE(app_->InitInstance());
+  std::vector<QString> shown;
+  CMainFrame::SetMessageBoxRunnerForTesting([&](QMessageBox& box) { shown.push_back(box.text()); });
+  const QString page = CMainFrame::HelpPathFor(frame()->SkinFolder());
+  for (auto [language, opening] : {std::pair{res::kLangEnglish, "Could not open the help page"},
+                                   std::pair{res::kLangChinese, "无法打开帮助页"}}) {
+    res::SetLanguageFlag(language);
+    shown.clear();
+    frame()->OnCommand(cmd::kHelp);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].startsWith(QString::fromUtf8(opening))) << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].endsWith(page)) << shown[0].toStdString();
+  }
+  CMainFrame::SetMessageBoxRunnerForTesting({});
 }
 
 TEST_F(StyleTest, HelpPathDropsTheSkinsFolderAndAddsTheHelpPage) {

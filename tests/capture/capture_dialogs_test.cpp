@@ -159,6 +159,39 @@ TEST_F(CaptureDialogsTest, TimeLimitDialogTakesNumbersOnlyAndZeroStopsAtOnce) {
   EXPECT_FALSE(frame_->Capturing());
 }
 
+// Text a field cannot take is refused with the data exchange's message for the field's type,
+// in the dialog's language; the field keeps the focus with its text selected.
+TEST_F(CaptureDialogsTest, BadNumbersAreRefusedAloudAndTheFieldKeepsTheFocus) {
+  StartWith("");
+  const struct {
+    int language, command, field;
+    const char* typed;
+    const char* box;
+  } cases[] = {
+      {res::kLangEnglish, cmd::kSetFrameRate, res::kIdcFrameRate, "fast", "Please enter a number."},
+      {res::kLangEnglish, cmd::kSetTimeLimit, res::kIdcTimeLimit, "ten", "Please enter a positive integer."},
+      {res::kLangChinese, cmd::kSetFrameRate, res::kIdcFrameRate, "1e999", "请输入一个数字。"},
+      {res::kLangChinese, cmd::kSetTimeLimit, res::kIdcTimeLimit, "-5", "请输入一个正整数。"}};
+  for (const auto& c : cases) {
+    res::SetLanguageFlag(c.language);
+    bool open = false, focused = false, selected = false;
+    answer_ = [&](QDialog& d) {
+      auto* edit = Item<QLineEdit>(d, c.field);
+      edit->setText(c.typed);
+      d.accept();
+      open = d.result() != QDialog::Accepted;
+      focused = d.focusWidget() == edit;
+      selected = edit->selectedText() == c.typed;
+      return int(QDialog::Rejected);
+    };
+    boxes_.clear();
+    frame_->OnCommand(c.command);
+    EXPECT_EQ(boxes_, std::vector<std::string>{std::string("lumora2003|") + c.box}) << c.typed;
+    EXPECT_TRUE(open && focused && selected) << c.typed;
+  }
+  res::SetLanguageFlag(res::kLangEnglish);
+}
+
 TEST_F(CaptureDialogsTest, FrameRateOfZeroLeavesTheDevicesOwnRate) {
   StartWith("UseFrameRate=0\n");
   auto setRate = [&](const char* text) {

@@ -282,15 +282,34 @@ TEST(SetFileSizeDlgTest, TakesOnlyASixteenBitDecimalSize) {
       EXPECT_EQ(mb, *c.mb) << c.text;
     }
   }
-  // OK with a bad value keeps the dialog open and the old size.
+  // OK with a bad value says why, keeps the dialog open, the field focused and the old size.
+  std::vector<QString> boxes;
+  capture_dialogs::SetRunnerForTesting([&](QDialog& d) {
+    if (auto* box = qobject_cast<QMessageBox*>(&d)) boxes.push_back(box->text());
+    return int(QMessageBox::Ok);
+  });
+  for (auto [flag, typed, message] :
+       {std::tuple{res::kLangEnglish, "abc", "Please enter an integer."},
+        std::tuple{res::kLangEnglish, "70000", "Please enter an integer between 0 and 65535."},
+        std::tuple{res::kLangChinese, "abc", "请输入一个整数。"}}) {
+    res::SetLanguageFlag(flag);
+    CSetFileSizeDlg dlg;
+    dlg.SetFileSizeMb(9);
+    dlg.show();
+    auto* edit = dlg.findChild<QLineEdit*>(QString::number(res::kIdcCaptureFileSize));
+    edit->setText(typed);
+    boxes.clear();
+    dlg.findChild<QPushButton*>(QString::number(res::kIdOk))->click();
+    EXPECT_EQ(boxes, std::vector<QString>{QString::fromUtf8(message)}) << typed;
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.focusWidget(), edit);
+    EXPECT_EQ(edit->selectedText(), typed);
+    EXPECT_EQ(dlg.FileSizeMb(), 9);
+  }
+  capture_dialogs::SetRunnerForTesting({});
   res::SetLanguageFlag(res::kLangEnglish);
   CSetFileSizeDlg dlg;
-  dlg.SetFileSizeMb(9);
   dlg.show();
-  dlg.findChild<QLineEdit*>(QString::number(res::kIdcCaptureFileSize))->setText("abc");
-  dlg.findChild<QPushButton*>(QString::number(res::kIdOk))->click();
-  EXPECT_TRUE(dlg.isVisible());
-  EXPECT_EQ(dlg.FileSizeMb(), 9);
   dlg.findChild<QLineEdit*>(QString::number(res::kIdcCaptureFileSize))->setText("12");
   dlg.findChild<QPushButton*>(QString::number(res::kIdOk))->click();
   EXPECT_FALSE(dlg.isVisible());

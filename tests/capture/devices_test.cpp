@@ -94,15 +94,22 @@ TEST_F(DevicesTest, AtMostTenDevicesAndNamelessOnesKeepTheirPlace) {
 }
 
 TEST_F(DevicesTest, NoDevicesOrNoEnumeratorLeaveAnEmptyMenu) {
-  for (bool enumeratorFails : {false, true}) {
-    SetDevices({});
-    if (enumeratorFails) {
-      SetDevices({Device("a", "A")});
-      platform_->Settings().fail["Platform.CreateClassEnumerator"] = media::status::kFail;
-    }
+  // No hardware and no way to look for it are different messages.
+  const struct {
+    const char* failing;  // operation made to fail, or none
+    bool withDevice;
+    const char* message;
+  } cases[] = {{nullptr, false, "Sorry, you have no video capture hardware"},
+               {"Platform.CreateClassEnumerator", true, "Sorry, you have no video capture hardware"},
+               {"Platform.CreateSystemDeviceEnum", true, "Error Creating Device Enumerator"}};
+  for (const auto& c : cases) {
+    SetDevices(c.withDevice ? std::vector<media::ScriptedDevice>{Device("a", "A")}
+                            : std::vector<media::ScriptedDevice>{});
+    platform_->Settings().fail.clear();
+    if (c.failing) platform_->Settings().fail[c.failing] = media::status::kFail;
     messages_.clear();
     StartFrame();
-    EXPECT_EQ(messages_, std::vector<std::string>{"Sorry, you have no video capture hardware"});
+    EXPECT_EQ(messages_, std::vector<std::string>{c.message}) << c.message;
     EXPECT_TRUE(frame_->MenuAt(kDevicesMenu)->actions().isEmpty());
     EXPECT_FALSE(frame_->SelectedDevice());
     frame_.reset();

@@ -237,6 +237,44 @@ TEST_F(GraphStateTest, InUseDeviceShowsTheMessageAndPreviewsOnceReleased) {
   EXPECT_TRUE(messages_.empty());
 }
 
+// A camera that another program holds, or that the user may not open, is found out only when
+// its graph runs: at the start (the run fails) or once running (an error abort, which the
+// stream's own error may follow). Either way the user hears the cause, not a number.
+TEST_F(GraphStateTest, BusyOrRefusedCameraIsToldWithItsRemedyWhenItsGraphRuns) {
+  const std::string denied =
+      "Could not open the capture device \"Camera A\": permission denied.\r\nAdd your user to "
+      "the \"video\" group (sudo usermod -aG video $USER), then log out and log in again.";
+  const struct {
+    media::Status why;
+    bool atStart;
+    std::string message;
+  } cases[] = {{status::kDeviceInUse, true, kInUseText},
+               {status::kDeviceAccessDenied, true, denied},
+               {status::kDeviceInUse, false, kInUseText},
+               {status::kDeviceAccessDenied, false, denied}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Hex(c.why) + (c.atStart ? " at start" : " while running"));
+    Filters(kCameraA);
+    ASSERT_EQ(frame_->MakePreviewGraph(), 1);
+    if (c.atStart) {
+      Fail("MediaControl.Run", c.why);
+      EXPECT_EQ(frame_->RunPreview(), 0);
+    } else {
+      ASSERT_EQ(frame_->RunPreview(), 1);
+      platform_->InjectEvent(media::event::kErrorAbort, c.why, 0);
+      platform_->InjectEvent(media::event::kErrorAbort, status::kFail, 0);
+      for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(messages_, std::vector<std::string>{c.message});
+    EXPECT_FALSE(frame_->Previewing());
+    EXPECT_FALSE(platform_->AnyGraphRunning());
+    platform_->Settings().fail.clear();
+    messages_.clear();
+    frame_->DismantleGraph();
+    frame_->ReleaseCaptureFilters();
+  }
+}
+
 TEST_F(GraphStateTest, PreviewFromTheCapturePinSetsPreviewFakedUntilDismantled) {
   Filters(kCameraA);
   Fail("Graph.Render", status::kPreviewFromCapture);

@@ -197,6 +197,40 @@ TEST_F(PreviewGstTest, CameraPulledOutWhilePreviewingTakesTheDeviceLostPath) {
   EXPECT_TRUE(frame_->Previewing());
 }
 
+// The synthetic camera fails as a real one does when another program streams from it (the
+// driver refuses once streaming begins) or when its node may not be opened (at open): the
+// user is told the cause, and the camera previews once it is free again.
+TEST_F(PreviewGstTest, BusyAndRefusedCamerasTellTheUserWhy) {
+  const struct {
+    const char* fault;
+    const char* message;
+  } cases[] = {{"busy",
+                "Could not connect capture pin #0 to grabber.\r\nIs the capture device being used "
+                "by another application?"},
+               {"denied",
+                "Could not open the capture device \"Lumora Test Camera 2\": permission denied.\r\n"
+                "Add your user to the \"video\" group (sudo usermod -aG video $USER), then log out "
+                "and log in again."}};
+  StartFrame();
+  Peer::Select(*frame_, *platform_, 0);
+  PreviewOn();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ::setenv("LUMORA_TEST_CAMERA_FAULT", c.fault, 1);
+    Peer::Select(*frame_, *platform_, 1);  // with the preview wanted, it starts at once
+    ::unsetenv("LUMORA_TEST_CAMERA_FAULT");
+    EXPECT_TRUE(WaitFor([&] { return !messages_.empty(); }));
+    EXPECT_EQ(messages_, std::vector<std::string>{c.message});
+    EXPECT_FALSE(frame_->Previewing());
+    messages_.clear();
+    Peer::Select(*frame_, *platform_, 0);
+    Peer::Select(*frame_, *platform_, 1);
+    EXPECT_TRUE(frame_->Previewing());
+    EXPECT_TRUE(WaitFor([&] { return !Peer::Frame(*frame_).empty(); }));
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+  }
+}
+
 // The camera's controls act on the picture: the synthetic camera's brightness is seen in
 // the frames, as a real camera's would be.
 TEST_F(PreviewGstTest, BrightnessControlChangesThePicture) {

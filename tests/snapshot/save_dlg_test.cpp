@@ -117,6 +117,32 @@ TEST_F(SaveDlgTest, ConfirmingAppliesTheTypesExtension) {
   }
 }
 
+TEST_F(SaveDlgTest, ATypedFolderIsOpenedNotSavedAsAFile) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("shots/2024"));
+  const QString root = QDir(dir_.path()).absolutePath();
+  const struct {
+    const char* typed;
+    QString opened;
+  } cases[] = {{"shots", root + "/shots"},
+               {"shots/2024/", root + "/shots/2024"},
+               {"..", QFileInfo(root).absolutePath()},
+               {"  .  ", root}};
+  for (const auto& c : cases) {
+    auto d = Open();
+    ChooseType(*d, 1);
+    Ctl<QLineEdit>(*d, res::kIdcFileNameBox)->setText(c.typed);
+    d->accept();
+    EXPECT_EQ(d->result(), QDialog::Rejected) << c.typed;
+    EXPECT_TRUE(d->isVisible()) << c.typed;
+    EXPECT_EQ(d->directory().absolutePath(), c.opened) << c.typed;
+    EXPECT_TRUE(Ctl<QLineEdit>(*d, res::kIdcFileNameBox)->text().isEmpty()) << c.typed;
+  }
+  // A name beside the folder is still a file with the type's extension.
+  auto d = Open();
+  ChooseType(*d, 1);
+  EXPECT_EQ(Confirm(*d, "shots2"), "shots2.jpg");
+}
+
 TEST_F(SaveDlgTest, TypeChangeKeepsTheTypedStem) {
   auto d = Open();
   Ctl<QLineEdit>(*d, res::kIdcFileNameBox)->setText("holiday.bmp");

@@ -11,9 +11,11 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <cmath>
 #include <cstring>
 #include <sys/stat.h>
@@ -57,6 +59,21 @@ QRgb PictureColour(int x, int y, int width, int height) {
 struct Shown {
   QMessageBox::Icon icon;
   QString caption, text;
+};
+
+// Counts the stacking changes of a window.
+class RaiseCounter : public QObject {
+public:
+  RaiseCounter(QWidget* w, int& count) : w_(w), count_(count) { w->installEventFilter(this); }
+  ~RaiseCounter() override { if (w_) w_->removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::ZOrderChange) ++count_;
+    return false;
+  }
+
+private:
+  QPointer<QWidget> w_;
+  int& count_;
 };
 
 class SnapshotWindowTest : public testing::Test {
@@ -149,11 +166,16 @@ TEST_F(SnapshotWindowTest, FollowsTheMainWindow) {
   EXPECT_FALSE(w->isMinimized());
   EXPECT_TRUE(w->isVisible());
 
+  // Maximising leaves it where it is, above the main window (raised, as an owned window).
+  int raised = 0;
+  RaiseCounter counter(w, raised);
   const QPoint before = w->pos();
   main_.showMaximized();
   QCoreApplication::processEvents();
-  EXPECT_EQ(w->pos(), before);  // maximising leaves it where it is
+  EXPECT_EQ(w->pos(), before);
   EXPECT_FALSE(w->isMinimized());
+  EXPECT_GT(raised, 0);
+  EXPECT_EQ(w->windowHandle()->transientParent(), main_.windowHandle());
 
   // Back from maximised, and when only the width changes, it stands at the new right edge.
   main_.showNormal();

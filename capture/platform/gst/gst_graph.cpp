@@ -10,6 +10,7 @@
 #include <gst/video/video.h>
 
 #include "capture/platform/gst/gst_avi_output.h"
+#include "capture/platform/gst/gst_errors.h"
 #include "capture/platform/gst/gst_renderer.h"
 
 namespace media::gst {
@@ -138,10 +139,14 @@ void GGraph::GateChanged(bool open) {
 }
 
 // Why a state change failed: the error the element posted (kept off the event queue, the
-// caller gets it as the status).
+// caller gets it as the status). An error posted on a streaming thread fails a pending change
+// a moment before the message reaches the bus, so it is waited for briefly. Errors after the
+// first follow from it (the stream it stopped): the first names the cause.
 Status GGraph::FailureFromBus() {
-  Status why = status::kFail;
-  while (MessageRef m{gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR)}) why = Translate(m.get(), nullptr, nullptr);
+  MessageRef first{gst_bus_timed_pop_filtered(bus_.get(), kErrorGrace, GST_MESSAGE_ERROR)};
+  if (!first) return status::kFail;
+  const Status why = Translate(first.get(), nullptr, nullptr);
+  while (MessageRef m{gst_bus_pop_filtered(bus_.get(), GST_MESSAGE_ERROR)}) Translate(m.get(), nullptr, nullptr);
   return why;
 }
 
@@ -264,19 +269,8 @@ Status GGraph::Translate(GstMessage* m, std::shared_ptr<GFilter>* fromOut, bool*
       *deviceLost = true;
       return status::kFail;
     }
-    switch (err->code) {
-      case GST_RESOURCE_ERROR_NO_SPACE_LEFT: return status::kDiskFull;
-      case GST_RESOURCE_ERROR_NOT_FOUND: return status::kFileNotFound;
-      case GST_RESOURCE_ERROR_OPEN_WRITE:
-      case GST_RESOURCE_ERROR_NOT_AUTHORIZED: return status::kAccessDenied;
-      case GST_RESOURCE_ERROR_BUSY:
-      case GST_RESOURCE_ERROR_OPEN_READ_WRITE: return status::kDeviceInUse;
-      default: return status::kFail;
-    }
   }
-  if (err->domain == GST_STREAM_ERROR && err->code == GST_STREAM_ERROR_FORMAT) return status::kInvalidMediaType;
-  if (err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_NEGOTIATION) return status::kInvalidMediaType;
-  return status::kFail;
+  return StatusOfError(*err, dbg.get(), from && from->Kind() == FilterKind::Capture);
 }
 
 }  // namespace media::gst

@@ -30,6 +30,8 @@ public:
   static constexpr GstClockTime kFinishTimeout = 3 * GST_SECOND;
   // How long a start waits for a state change that completes asynchronously.
   static constexpr GstClockTime kStartTimeout = 5 * GST_SECOND;
+  // How long a failed start waits for the error that failed it to reach the bus.
+  static constexpr GstClockTime kErrorGrace = GST_SECOND / 2;
 
 protected:
   Status AttachFilter(model::Filter& f) override;

@@ -24,28 +24,29 @@ using namespace gsth;
 
 class GPlatform : public IMediaPlatform {
 public:
-  GPlatform() {
+  // `programWide`: this backend answers the process-wide controls lookup (a second one made
+  // by a test leaves it to the first).
+  GPlatform(const char* deviceClass, bool programWide) : programWide_(programWide) {
     gst_init(nullptr, nullptr);
     RegisterTestCameras();
     monitor_ = Own(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
+    gst_device_monitor_add_filter(monitor_.get(), deviceClass, nullptr);
     // Otherwise a PipeWire provider hides the V4L2 devices it also offers.
     gst_device_monitor_set_show_all_devices(monitor_.get(), TRUE);
-    started_ = gst_device_monitor_start(monitor_.get());
     if (!QCoreApplication::instance())
       Warn("media platform", "created before the application object: no device change notices");
-    if (started_) {
-      monitorBus_ = Own(gst_device_monitor_get_bus(monitor_.get()));
-      watch_ = std::make_unique<gstqt::BusWatch>(monitorBus_.get(), [this] { DrainMonitor(); });
-    }
-    v4l2::SetControlsFinder([this](const std::string& name) { return ControlsOf(name); });
+    StartMonitor();
+    if (programWide_) v4l2::SetControlsFinder([this](const std::string& name) { return ControlsOf(name); });
   }
   ~GPlatform() override {
-    v4l2::SetControlsFinder({});
+    if (programWide_) v4l2::SetControlsFinder({});
     watch_.reset();
     if (started_) gst_device_monitor_stop(monitor_.get());
   }
 
+  // A monitor that could not start (no device provider installed, or none would start) is
+  // tried again at each listing: the user may have installed one meanwhile.
+  Status CreateSystemDeviceEnum() override { return StartMonitor() ? status::kOk : status::kFail; }
   Status CreateClassEnumerator(const Guid& category,
                                std::vector<std::shared_ptr<IMoniker>>& monikers) override {
     monikers.clear();
@@ -193,6 +194,17 @@ public:
   }
 
 private:
+  bool StartMonitor() {
+    if (started_) return true;
+    started_ = gst_device_monitor_start(monitor_.get());
+    if (!started_) {
+      Warn("device monitor", "no device provider could be started");
+      return false;
+    }
+    monitorBus_ = Own(gst_device_monitor_get_bus(monitor_.get()));
+    watch_ = std::make_unique<gstqt::BusWatch>(monitorBus_.get(), [this] { DrainMonitor(); });
+    return true;
+  }
   void DrainMonitor() {
     bool changed = false;
     while (MessageRef m{gst_bus_pop(monitorBus_.get())}) {
@@ -222,6 +234,7 @@ private:
   Ref<GstBus> monitorBus_;
   std::unique_ptr<gstqt::BusWatch> watch_;
   bool started_ = false;
+  bool programWide_;
   std::function<void()> deviceChange_;
   std::vector<std::weak_ptr<GGraph>> graphs_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -289,6 +302,10 @@ Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
 
 namespace media {
 
-std::unique_ptr<IMediaPlatform> CreateGstPlatform() { return std::make_unique<gst::GPlatform>(); }
+std::unique_ptr<IMediaPlatform> CreateGstPlatform() { return std::make_unique<gst::GPlatform>("Video/Source", true); }
+
+std::unique_ptr<IMediaPlatform> CreateGstPlatformForTesting(const std::string& deviceClass) {
+  return std::make_unique<gst::GPlatform>(deviceClass.c_str(), false);
+}
 
 }  // namespace media

@@ -9,12 +9,16 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "capture/platform/media_platform.h"
 
 namespace media {
 
 std::unique_ptr<IMediaPlatform> CreateGstPlatform();
+// Test hook: a backend whose device monitor looks for `deviceClass` instead of video sources
+// (a class no provider offers leaves it without a device enumerator).
+std::unique_ptr<IMediaPlatform> CreateGstPlatformForTesting(const std::string& deviceClass);
 
 // Number of synthetic cameras asked for by LUMORA_TEST_CAMERAS (0 when unset or invalid;
 // at most 10).

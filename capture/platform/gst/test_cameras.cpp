@@ -5,6 +5,7 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -33,12 +34,25 @@ typedef struct {
   GstDeviceProviderClass parent_class;
 } LumoraTestCameraProviderClass;
 
+// The camera's element: a bin that can refuse to open as a real camera does.
+typedef struct {
+  GstBin parent;
+  int index;
+  int fault;
+} LumoraTestCameraBin;
+
+typedef struct {
+  GstBinClass parent_class;
+} LumoraTestCameraBinClass;
+
 GType lumora_test_camera_get_type(void);
 GType lumora_test_camera_provider_get_type(void);
+GType lumora_test_camera_bin_get_type(void);
 }
 
 G_DEFINE_TYPE(LumoraTestCamera, lumora_test_camera, GST_TYPE_DEVICE)
 G_DEFINE_TYPE(LumoraTestCameraProvider, lumora_test_camera_provider, GST_TYPE_DEVICE_PROVIDER)
+G_DEFINE_TYPE(LumoraTestCameraBin, lumora_test_camera_bin, GST_TYPE_BIN)
 
 namespace {
 
@@ -142,9 +156,47 @@ GstPadProbeReturn SyncBalance(GstPad* pad, GstPadProbeInfo*, gpointer data) {
 
 void FreeBalanceLink(gpointer data) { delete static_cast<BalanceLink*>(data); }
 
+// LUMORA_TEST_CAMERA_FAULT makes the cameras fail as real ones do when they start: "busy"
+// (another program streams from the camera: the driver refuses the format once streaming
+// begins) or "denied" (the user may not open the device node). Read when a camera's element
+// is made, so a test can change it between graphs.
+enum Fault { kNoFault, kBusy, kDenied };
+
+Fault FaultFromEnvironment() {
+  const char* env = std::getenv("LUMORA_TEST_CAMERA_FAULT");
+  if (!env) return kNoFault;
+  if (std::strcmp(env, "busy") == 0) return kBusy;
+  if (std::strcmp(env, "denied") == 0) return kDenied;
+  return kNoFault;
+}
+
+// The first frame meets the driver's refusal, posted as v4l2src posts it; no frame gets out.
+struct BusyState {
+  std::string node;
+  bool posted = false;
+};
+
+GstPadProbeReturn RefuseBusy(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+  auto* state = static_cast<BusyState*>(data);
+  if (!state->posted) {
+    state->posted = true;
+    if (GstObject* src = gst_pad_get_parent(pad)) {
+      GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Device '%s' is busy", state->node.c_str()),
+                        ("Call to S_FMT failed for YUYV @ 320x240: %s", g_strerror(EBUSY)));
+      gst_object_unref(src);
+    }
+  }
+  return GST_PAD_PROBE_DROP;
+}
+
+void FreeBusyState(gpointer data) { delete static_cast<BusyState*>(data); }
+
 GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
   auto* cam = reinterpret_cast<LumoraTestCamera*>(device);
-  GstElement* bin = gst_bin_new(name);
+  GstElement* bin = GST_ELEMENT(g_object_new(lumora_test_camera_bin_get_type(), "name", name, nullptr));
+  auto* camBin = reinterpret_cast<LumoraTestCameraBin*>(bin);
+  camBin->index = cam->index;
+  camBin->fault = FaultFromEnvironment();
   GstElement* src = gst_element_factory_make("videotestsrc", nullptr);
   GstElement* balance = gst_element_factory_make("videobalance", nullptr);
   GstElement* last = balance;
@@ -160,6 +212,12 @@ GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
   gst_pad_add_probe(balanceIn, GST_PAD_PROBE_TYPE_BUFFER, SyncBalance,
                     NewBalanceLink(NodeOf(cam->index)), FreeBalanceLink);
   gst_object_unref(balanceIn);
+  if (camBin->fault == kBusy) {
+    GstPad* srcOut = gst_element_get_static_pad(src, "src");
+    gst_pad_add_probe(srcOut, GST_PAD_PROBE_TYPE_BUFFER, RefuseBusy,
+                      new BusyState{media::gst::TestCameraNodePath(cam->index)}, FreeBusyState);
+    gst_object_unref(srcOut);
+  }
   gst_bin_add_many(GST_BIN(bin), src, balance, nullptr);
   gst_element_link(src, balance);
   if (jpeg) {
@@ -209,6 +267,27 @@ GList* TestCameraProbe(GstDeviceProvider*) {
 }
 
 }  // namespace
+
+// A camera whose node the user may not open fails to open, as v4l2src reports it.
+static GstStateChangeReturn TestCameraBinChangeState(GstElement* element, GstStateChange transition) {
+  auto* self = reinterpret_cast<LumoraTestCameraBin*>(element);
+  if (transition == GST_STATE_CHANGE_NULL_TO_READY && self->fault == kDenied) {
+    const std::string node = media::gst::TestCameraNodePath(self->index);
+    GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ_WRITE,
+                      ("Could not open device '%s' for reading and writing.", node.c_str()),
+                      ("system error: %s", g_strerror(EACCES)));
+    return GST_STATE_CHANGE_FAILURE;
+  }
+  return GST_ELEMENT_CLASS(lumora_test_camera_bin_parent_class)->change_state(element, transition);
+}
+
+static void lumora_test_camera_bin_class_init(LumoraTestCameraBinClass* klass) {
+  GST_ELEMENT_CLASS(klass)->change_state = TestCameraBinChangeState;
+}
+static void lumora_test_camera_bin_init(LumoraTestCameraBin* self) {
+  self->index = 0;
+  self->fault = kNoFault;
+}
 
 static void lumora_test_camera_class_init(LumoraTestCameraClass* klass) {
   GST_DEVICE_CLASS(klass)->create_element = TestCameraCreateElement;

@@ -36,6 +36,10 @@ ScriptedPlatform::ScriptedPlatform(ScriptedSettings settings) : impl_(std::make_
 }
 ScriptedPlatform::~ScriptedPlatform() = default;
 
+Status ScriptedPlatform::CreateSystemDeviceEnum() {
+  return impl_->Check("Platform.CreateSystemDeviceEnum");
+}
+
 Status ScriptedPlatform::CreateClassEnumerator(const Guid& category,
                                                std::vector<std::shared_ptr<IMoniker>>& monikers) {
   monikers.clear();

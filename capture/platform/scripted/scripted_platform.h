@@ -22,7 +22,7 @@
 //   AviMux.SetOutputCompatibilityIndex 0|1   FileSink.SetFileName <path>
 //   Moniker.BindToFilter <friendly name>   Dialog.Show <friendly name> <which>
 //   PropertyFrame <filter name|StreamConfig|Crossbar|TVTuner> <pages> at x,y
-//   Platform.CreateClassEnumerator / .CreateFilterGraph / .CreateSampleGrabber /
+//   Platform.CreateSystemDeviceEnum / .CreateClassEnumerator / .CreateFilterGraph / .CreateSampleGrabber /
 //   .CreateCaptureGraphBuilder2 / .CreateCaptureGraphBuilder
 //   Inject <code hex>   LoseDevice <friendly name>          (test controls)
 //
@@ -111,6 +111,7 @@ public:
   ~ScriptedPlatform() override;
 
   // --- IMediaPlatform
+  Status CreateSystemDeviceEnum() override;
   Status CreateClassEnumerator(const Guid& category,
                                std::vector<std::shared_ptr<IMoniker>>& monikers) override;
   Status ParseDisplayName(const std::string& displayName,

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/platform/gst/gst_errors.h"
 #include "capture/platform/gst/gst_graph.h"
 #include "capture/platform/gst/gst_platform.h"
 #include "capture/platform/gst/test_cameras.h"
@@ -205,6 +206,41 @@ TEST_F(GstBackendTest, IdenticalCamerasStayApartAndOneCameraOfTwoProvidersIsList
                                               "@device:gst:bus:usb-0000:00:14.0-2:USB Camera"}));
   ASSERT_EQ(platform_->CreateClassEnumerator(guid::kVideoInputDeviceCategory, devices), status::kOk);
   for (auto& d : devices) EXPECT_EQ(d->GetDisplayName().find(":bus:usb-0000:00:14.0-"), std::string::npos);
+}
+
+// Sources name the system error in their debug text while the code may only say that opening
+// failed (v4l2src: OPEN_READ_WRITE for any failed open, SETTINGS or BUSY for a refused format).
+TEST(GstErrorStatusTest, ACamerasBusyOrRefusedNodeIsToldApartFromOtherFailures) {
+  const struct {
+    GstResourceError code;
+    const char* debug;
+    bool fromCapture;
+    Status expected;
+  } cases[] = {
+      {GST_RESOURCE_ERROR_BUSY, nullptr, true, status::kDeviceInUse},
+      {GST_RESOURCE_ERROR_OPEN_READ_WRITE, "system error: Device or resource busy", true, status::kDeviceInUse},
+      {GST_RESOURCE_ERROR_SETTINGS, "Call to S_FMT failed for YUYV @ 640x480: Device or resource busy", true,
+       status::kDeviceInUse},
+      {GST_RESOURCE_ERROR_OPEN_READ_WRITE, "system error: Permission denied", true, status::kDeviceAccessDenied},
+      {GST_RESOURCE_ERROR_OPEN_READ, "system error: Operation not permitted", true, status::kDeviceAccessDenied},
+      {GST_RESOURCE_ERROR_NOT_AUTHORIZED, nullptr, true, status::kDeviceAccessDenied},
+      // The capture file and unknown causes keep their own codes.
+      {GST_RESOURCE_ERROR_OPEN_WRITE, "system error: Permission denied", false, status::kAccessDenied},
+      {GST_RESOURCE_ERROR_NO_SPACE_LEFT, nullptr, false, status::kDiskFull},
+      {GST_RESOURCE_ERROR_OPEN_READ_WRITE, "system error: No such device", true, status::kDeviceInUse},
+      {GST_RESOURCE_ERROR_SETTINGS, nullptr, true, status::kFail},
+  };
+  for (const auto& c : cases) {
+    const GError error{GST_RESOURCE_ERROR, c.code, const_cast<gchar*>("")};
+    EXPECT_EQ(gst::StatusOfError(error, c.debug, c.fromCapture), c.expected) << c.code << " " << (c.debug ? c.debug : "");
+  }
+}
+
+TEST_F(GstBackendTest, AMonitorWithNoProviderIsNoEnumeratorRatherThanNoDevices) {
+  auto none = CreateGstPlatformForTesting("Lumora/NoSuchDeviceClass");
+  EXPECT_TRUE(Failed(none->CreateSystemDeviceEnum()));
+  EXPECT_TRUE(Failed(none->CreateSystemDeviceEnum()));  // asked again, still none
+  EXPECT_EQ(platform_->CreateSystemDeviceEnum(), status::kOk);
 }
 
 }  // namespace
