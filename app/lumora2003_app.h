@@ -33,9 +33,11 @@ class CSingleDocTemplate {
   bool OpenDocumentFile(const QString& path);
   CLumora2003Doc* Document() const { return m_doc.get(); }
   CMainFrame* Frame() const { return m_frame; }
+  // The frame's title: the document's title, then the application's, in the interface
+  // language.
+  void UpdateFrameTitle();
 
  private:
-  void UpdateFrameTitle();
 
   int m_resourceId;
   media::IMediaPlatform& m_platform;

@@ -204,6 +204,9 @@ class CMainFrame : public QMainWindow {
  signals:
   // A command for the application's handlers (New, Open, About, ...).
   void RouteCommand(int id);
+  // The interface language changed: what the application shows on the frame (its title)
+  // follows.
+  void LanguageChanged();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -20,6 +20,8 @@ CCompressorDlg::CCompressorDlg(media::IMediaPlatform& platform, QWidget* parent)
       res::FindDialog(res::PickResource(res::kCompressorDlgChinese, res::kCompressorDlgEnglish));
   if (t) BuildDialogFromTemplate(*this, *t);
   m_list = qobject_cast<QListWidget*>(DialogItem(*this, res::kIdcCompressorList));
+  // The list has no caption of its own: the dialog's names it.
+  if (m_list) m_list->setAccessibleName(windowTitle());
   std::string name;
   for (int i = 0; EnumDeviceCategory(platform, &media::guid::kVideoCompressorCategory, i, &name,
                                      kNameChars, nullptr) != -1;

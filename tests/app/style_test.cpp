@@ -160,8 +160,12 @@ TEST_F(StyleTest, LanguageSwitchInstallsOneFreshMenuAndRebuildsTheDeviceLists) {
   // The bar's own popups, besides the seven of the menu.
   const qsizetype before = popups();
   ASSERT_GE(before, 7);
+  frame()->SetPaneText(QStringLiteral("Ready"));
 
   frame()->OnCommand(cmd::kLanguageChinese);
+  // The title and the idle message follow the language.
+  EXPECT_EQ(frame()->windowTitle(), QStringLiteral("无标题 - lumora2003"));
+  EXPECT_EQ(frame()->PaneText(), QStringLiteral("就绪"));
   EXPECT_EQ(res::LanguageFlag(), res::kLangChinese);
   EXPECT_EQ(frame()->MenuResource(), res::kMainMenuChinese);
   EXPECT_EQ(frame()->menuBar()->actions().size(), 7);
@@ -185,6 +189,8 @@ TEST_F(StyleTest, LanguageSwitchInstallsOneFreshMenuAndRebuildsTheDeviceLists) {
   EXPECT_EQ(frame()->MenuResource(), res::kMainMenuEnglish);
   EXPECT_EQ(popups(), before);
   EXPECT_EQ(frame()->MenuAt(0)->title(), QStringLiteral("&File"));
+  EXPECT_EQ(frame()->windowTitle(), QStringLiteral("Untitled - lumora2003"));
+  EXPECT_EQ(frame()->PaneText(), QStringLiteral("Ready"));
   EXPECT_EQ(entries(1), devices);
   EXPECT_EQ(entries(2), options);
   EXPECT_TRUE(frame()->Action(cmd::kLanguageEnglish)->isChecked());
