@@ -302,6 +302,7 @@ class CMainFrame : public QMainWindow {
   int32_t m_videoWidth = 0;
   int32_t m_videoHeight = 0;
   std::shared_ptr<media::IBaseFilter> m_compressor;
+  std::string m_compressorName;  // the compressor chosen last, highlighted when choosing again
   int32_t m_useCompressor = 0;
   std::shared_ptr<media::ISampleGrabber> m_sampleGrabber;
   bool m_settingsLoaded = false;

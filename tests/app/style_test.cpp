@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -112,6 +113,27 @@ TEST_F(StyleTest, ChoosingASkinLoadsItStoresItAndChecksOnlyIt) {
   EXPECT_EQ(LoadedSkin(), QStringLiteral("Galaxy"));
   EXPECT_EQ(frame()->CurrentSkin(), 3);
   EXPECT_EQ(CheckedStyles(), std::vector<int>{cmd::kStyleGray});
+}
+
+TEST_F(StyleTest, ChoosingASkinKeepsTheWindowsState) {
+  ASSERT_TRUE(app_->InitInstance());
+  // A window manager answers a while later (none under the offscreen platform).
+  const auto settle = [] {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  };
+  for (const Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowNoState}) {
+    frame()->setWindowState(state);
+    settle();
+    const QRect geometry = frame()->geometry();
+    for (int id : kStyleCommands) {
+      frame()->OnCommand(id);
+      settle();
+      EXPECT_EQ(frame()->windowState(), state) << id;
+      EXPECT_EQ(frame()->geometry(), geometry) << id;
+    }
+  }
 }
 
 TEST_F(StyleTest, RestartLoadsTheStoredSkinFromTheStoredFolderButChecksPaper) {
