@@ -284,6 +284,8 @@ void CMainFrame::OnCommand(int id) {
   }
   // The application's routing follows, also after the commands handled above.
   emit RouteCommand(id);
+  // Assistive tools read the menus closed: their items carry the states of the rules at once.
+  UpdateMenuRules();
 }
 
 void CMainFrame::OnPreview() {
@@ -365,6 +367,7 @@ void CMainFrame::OnStartupTimer() {
   m_statusBarRect = QRect(m_statusBar->mapToGlobal(QPoint(0, 0)), m_statusBar->size());
   g_mainFrame = this;
   LoadCaptureSettings();
+  UpdateMenuRules();
 }
 
 bool CMainFrame::TimerRunning(int timer) const {
