@@ -385,6 +385,9 @@ QSize CMainFrame::FittedWindowSize(QSize window, QSize client, int w, int h, int
 }
 
 void CMainFrame::FitWindowToVideo(int w, int h) {
+  // A maximised or full-screen window keeps its state: resizing it would restore it to a
+  // normal window. The video keeps its place in the top left corner.
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) return;
   // The client area is what lies below the menu bar: the tool bar's strip, the view and the
   // status bar, as in a frame whose bars live inside its client area.
   const QSize window = frameGeometry().size();

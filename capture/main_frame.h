@@ -89,7 +89,7 @@ class CMainFrame : public QMainWindow {
   void OnDeviceChange();
 
   // Resizes the window so that its client area holds a video of w x h below the tool bar's
-  // height and above the status bar.
+  // height and above the status bar; a maximised or full-screen window stays as it is.
   void FitWindowToVideo(int w, int h);
   // The outer size that fits: window - client + video, plus tool and status bar heights.
   static QSize FittedWindowSize(QSize window, QSize client, int w, int h, int toolBarHeight,

@@ -115,7 +115,8 @@ TEST_F(StyleTest, ChoosingASkinLoadsItStoresItAndChecksOnlyIt) {
   EXPECT_EQ(CheckedStyles(), std::vector<int>{cmd::kStyleGray});
 }
 
-TEST_F(StyleTest, ChoosingASkinKeepsTheWindowsState) {
+// A maximised window stays so when the skin changes or the preview refits the window.
+TEST_F(StyleTest, SkinsAndPreviewKeepTheWindowsState) {
   ASSERT_TRUE(app_->InitInstance());
   // A window manager answers a while later (none under the offscreen platform).
   const auto settle = [] {
@@ -133,6 +134,11 @@ TEST_F(StyleTest, ChoosingASkinKeepsTheWindowsState) {
       EXPECT_EQ(frame()->windowState(), state) << id;
       EXPECT_EQ(frame()->geometry(), geometry) << id;
     }
+    if (state != Qt::WindowMaximized) continue;
+    for (int i = 0; i < 2; ++i) frame()->OnCommand(cmd::kPreview);
+    settle();
+    EXPECT_EQ(frame()->windowState(), state);
+    EXPECT_EQ(frame()->geometry(), geometry);
   }
 }
 
