@@ -38,7 +38,6 @@ class CSingleDocTemplate {
   void UpdateFrameTitle();
 
  private:
-
   int m_resourceId;
   media::IMediaPlatform& m_platform;
   std::unique_ptr<CLumora2003Doc> m_doc;
