@@ -51,7 +51,8 @@ class DialogCatcher {
         windows << QString::fromLatin1(owner->metaObject()->className());
         found << a11ywalk::Check(owner);
       }
-      if (res::LanguageFlag() == res::kLangChinese) found << a11ywalk::EnglishShown(d);
+      found << (res::LanguageFlag() == res::kLangChinese ? a11ywalk::EnglishShown(d)
+                                                         : a11ywalk::ChineseShown(d));
       for (const QString& p : found) problems << d->windowTitle() + ": " + p;
       d->reject();
     });

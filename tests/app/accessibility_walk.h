@@ -100,6 +100,20 @@ inline QStringList EnglishShown(QWidget* window) {
   return found;
 }
 
+// Chinese texts an English window may not show (Qt's catalogue left in force after a switch
+// back, say).
+inline QStringList ChineseShown(QWidget* window) {
+  QStringList found;
+  for (const QString& text : ShownTexts(window))
+    for (QChar c : text)
+      if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) {
+        found << QStringLiteral("shows Chinese '%1'").arg(text);
+        break;
+      }
+  found.sort();
+  return found;
+}
+
 inline bool Interactive(QAccessible::Role r) {
   switch (r) {
     case QAccessible::PushButton: case QAccessible::CheckBox: case QAccessible::RadioButton:
