@@ -6,6 +6,7 @@
 
 #include "app/about_box.h"
 #include "ui/language.h"
+#include "ui/translations.h"
 #include "app/lumora2003_view.h"
 #include "ui/skin_engine.h"
 #include "app/skin_host_dlg.h"
@@ -93,9 +94,10 @@ bool CLumora2003App::InitInstance() {
   setApplicationName(QString::fromLatin1(kRegistryKey));
   QSettings::setDefaultFormat(QSettings::IniFormat);
 
-  // 5. Interface language from the system's default language.
+  // 5. Interface language from the system's default language; Qt's own dialogs speak it too.
   res::SetLanguageFlag(lang::LanguageFlagFor(lang::LanguageIdFromLocale(QLocale::system()),
                                              res::LanguageFlag()));
+  lang::InstallTranslations(res::LanguageFlag());
 
   // 6. The document template by language.
   const int resourceId = res::LanguageFlag() == res::kLangEnglish ? res::kMainMenuEnglish
@@ -107,6 +109,10 @@ bool CLumora2003App::InitInstance() {
   CMainFrame* frame = MainFrame();
   if (!frame) return false;
   connect(frame, &CMainFrame::RouteCommand, this, &CLumora2003App::OnCommand);
+  connect(frame, &CMainFrame::LanguageChanged, this, [this] {
+    lang::InstallTranslations(res::LanguageFlag());
+    m_template->UpdateFrameTitle();
+  });
 
   // 8. Show the main window normally.
   frame->show();

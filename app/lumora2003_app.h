@@ -33,10 +33,11 @@ class CSingleDocTemplate {
   bool OpenDocumentFile(const QString& path);
   CLumora2003Doc* Document() const { return m_doc.get(); }
   CMainFrame* Frame() const { return m_frame; }
-
- private:
+  // The frame's title: the document's title, then the application's, in the interface
+  // language.
   void UpdateFrameTitle();
 
+ private:
   int m_resourceId;
   media::IMediaPlatform& m_platform;
   std::unique_ptr<CLumora2003Doc> m_doc;

@@ -9,7 +9,8 @@
 #include "capture/main_frame.h"
 
 bool CMainFrame::PickCompressor(std::shared_ptr<media::IBaseFilter>& compressor) {
-  CCompressorDlg dlg(m_platform, this);
+  // The list opens on the compressor chosen last.
+  CCompressorDlg dlg(m_platform, QString::fromLocal8Bit(m_compressorName.c_str()), this);
   if (capture_dialogs::RunModal(dlg) != QDialog::Accepted || dlg.ChosenPosition() < 0)
     return false;
   // A compressor that will not bind still counts as chosen: the next capture says it could
@@ -17,6 +18,7 @@ bool CMainFrame::PickCompressor(std::shared_ptr<media::IBaseFilter>& compressor)
   std::string name;
   EnumDeviceCategory(m_platform, &media::guid::kVideoCompressorCategory, dlg.ChosenPosition(),
                      &name, 80, &compressor);
+  m_compressorName = name;
   return true;
 }
 

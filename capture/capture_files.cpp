@@ -23,6 +23,7 @@
 #include "capture/main_frame.h"
 #include "capture/platform/capture_file.h"
 #include "resources/resources.h"
+#include "ui/accessibility.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ int CMainFrame::AskAviFileName(char* buffer, int bufferSize) {
   dialog.setObjectName(QStringLiteral("SetCaptureFileDialog"));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);  // a new capture file may be named here
+  a11y::RelateFileDialogCaptions(dialog);
   if (!current.isEmpty()) dialog.selectFile(current);
   if (capture_dialogs::RunModal(dialog) != QDialog::Accepted) return 0;
   const QStringList chosen = dialog.selectedFiles();

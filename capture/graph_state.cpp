@@ -230,6 +230,7 @@ int CMainFrame::EndCapture() {
   m_captureTimer.stop();
   ShowCaptureStatus(1);
   m_capturing = 0;
+  UpdateMenuRules();  // however the capture ended: Escape, the time limit, an error
   update();
   return 1;
 }

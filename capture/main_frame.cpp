@@ -284,6 +284,8 @@ void CMainFrame::OnCommand(int id) {
   }
   // The application's routing follows, also after the commands handled above.
   emit RouteCommand(id);
+  // Assistive tools read the menus closed: their items carry the states of the rules at once.
+  UpdateMenuRules();
 }
 
 void CMainFrame::OnPreview() {
@@ -378,6 +380,7 @@ void CMainFrame::OnStartupTimer() {
   m_statusBarRect = QRect(m_statusBar->mapToGlobal(QPoint(0, 0)), m_statusBar->size());
   g_mainFrame = this;
   LoadCaptureSettings();
+  UpdateMenuRules();
 }
 
 bool CMainFrame::TimerRunning(int timer) const {
@@ -395,6 +398,9 @@ QSize CMainFrame::FittedWindowSize(QSize window, QSize client, int w, int h, int
 }
 
 void CMainFrame::FitWindowToVideo(int w, int h) {
+  // A maximised or full-screen window keeps its state: resizing it would restore it to a
+  // normal window. The video keeps its place in the top left corner.
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) return;
   // The client area is what lies below the menu bar: the tool bar's strip, the view and the
   // status bar, as in a frame whose bars live inside its client area.
   const QSize window = frameGeometry().size();

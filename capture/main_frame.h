@@ -89,7 +89,7 @@ class CMainFrame : public QMainWindow {
   void OnDeviceChange();
 
   // Resizes the window so that its client area holds a video of w x h below the tool bar's
-  // height and above the status bar.
+  // height and above the status bar; a maximised or full-screen window stays as it is.
   void FitWindowToVideo(int w, int h);
   // The outer size that fits: window - client + video, plus tool and status bar heights.
   static QSize FittedWindowSize(QSize window, QSize client, int w, int h, int toolBarHeight,
@@ -208,6 +208,9 @@ class CMainFrame : public QMainWindow {
  signals:
   // A command for the application's handlers (New, Open, About, ...).
   void RouteCommand(int id);
+  // The interface language changed: what the application shows on the frame (its title)
+  // follows.
+  void LanguageChanged();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -303,6 +306,7 @@ class CMainFrame : public QMainWindow {
   int32_t m_videoWidth = 0;
   int32_t m_videoHeight = 0;
   std::shared_ptr<media::IBaseFilter> m_compressor;
+  std::string m_compressorName;  // the compressor chosen last, highlighted when choosing again
   int32_t m_useCompressor = 0;
   std::shared_ptr<media::ISampleGrabber> m_sampleGrabber;
   bool m_settingsLoaded = false;

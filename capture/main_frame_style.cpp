@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <array>
 
+#include "ui/accessibility.h"
 #include "ui/skin_engine.h"
 #include "capture/main_frame.h"
 #include "resources/resources.h"
@@ -97,6 +98,7 @@ void CMainFrame::UpdateStyleRules() {
 
 void CMainFrame::OnChooseLanguage(int id) {
   const bool chinese = id == cmd::kLanguageChinese;
+  const int before = res::LanguageFlag();
   res::SetLanguageFlag(chinese ? res::kLangChinese : res::kLangEnglish);
   // The installed menu goes and a fresh copy of the language's menu takes its place. The old
   // popups are deleted once control is back in the event loop: this command may have come
@@ -106,11 +108,26 @@ void CMainFrame::OnChooseLanguage(int id) {
     if (popup->menu()) old.append(popup->menu());
   m_menuResource = chinese ? res::kMainMenuChinese : res::kMainMenuEnglish;
   BuildMenuBar();
-  for (QMenu* menu : old) menu->deleteLater();
+  // The fresh popups hold the same actions: their accessible items must not stay with the
+  // old popups, now or when those are deleted.
+  a11y::ForgetStaleMenuItems(menuBar());
+  for (QMenu* menu : old) {
+    connect(menu, &QObject::destroyed, this, [this] { a11y::ForgetStaleMenuItems(menuBar()); });
+    menu->deleteLater();
+  }
   // The fresh menu holds placeholders only: list the devices and their dialogs again.
   m_deviceMenuBuilt = 0;
   OnInitDevicesPopup();
   OnInitOptionsPopup();
+  // Items keep the states the rules give them, also for a tool that reads a closed menu.
+  UpdateMenuRules();
+  // The idle message speaks the new language; other status texts are the device's or the
+  // capture's own and stay.
+  const auto idle = [](int language) {
+    return QString::fromUtf8(res::LoadString(res::kStrIdleMessage, language));
+  };
+  if (PaneText() == idle(before)) SetPaneText(idle(res::LanguageFlag()));
+  emit LanguageChanged();
 }
 
 void CMainFrame::OnHelp() {

@@ -86,4 +86,8 @@ std::span<const int> FindToolBar(int id);
 // absent.
 std::string_view LoadString(int id, int language);
 
+// The Chinese text of an English text of the pages the program builds with Qt (camera
+// controls, the device's format, crossbar and tuner pages); empty when there is none.
+std::string_view ChineseFor(std::string_view english);
+
 }  // namespace res

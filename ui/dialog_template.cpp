@@ -111,6 +111,9 @@ void BuildDialogFromTemplate(QDialog& dialog, const res::DialogTemplate& t) {
       lastLabel->setBuddy(w);
       w->setAccessibleName(PlainText(lastLabel->text()));
     }
+    // A static the code fills in (a figure, a file name) is read as what it shows; its
+    // caption reaches assistive tools as the labelled-by relation the buddy gives.
+    if (c.kind == Kind::Static && c.id >= 0 && lastLabel) lastLabel->setBuddy(w);
     lastLabel = c.kind == Kind::Static && c.id < 0 ? static_cast<QLabel*>(w) : nullptr;
   }
 }

@@ -4,7 +4,8 @@
 // findChild<QLineEdit*>(QString::number(id)). OK (1) accepts and Cancel (2) rejects.
 //
 // A label directly before an edit box or list becomes its buddy and gives it its accessible
-// name. Controls of kind Control are left to the dialog.
+// name; a label directly before a static the code fills in becomes its caption (buddy) and
+// leaves the static named by its text. Controls of kind Control are left to the dialog.
 #pragma once
 
 #include "resources/resources.h"

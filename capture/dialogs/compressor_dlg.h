@@ -1,5 +1,7 @@
-// "Video Compressor Selection": the platform's video compressors, sorted by name. OK needs a
-// highlighted entry and gives back its position in the platform's enumeration.
+// "Video Compressor Selection": the platform's video compressors, sorted by name, with the
+// current choice highlighted. The dialog is wide enough for its caption and the longest
+// name. OK needs a highlighted entry and gives back its position in the platform's
+// enumeration.
 #pragma once
 
 #include <QDialog>
@@ -11,7 +13,9 @@ class QListWidget;
 class CCompressorDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CCompressorDlg(media::IMediaPlatform& platform, QWidget* parent = nullptr);
+  // `current` names the compressor to highlight (none when empty or not listed).
+  CCompressorDlg(media::IMediaPlatform& platform, const QString& current,
+                 QWidget* parent = nullptr);
   int Count() const { return m_count; }
   // Enumeration position of the chosen compressor (-1 until OK).
   int ChosenPosition() const { return m_chosen; }
@@ -21,6 +25,8 @@ class CCompressorDlg : public QDialog {
   void accept() override;
 
  private:
+  void FitToContents();
+
   QListWidget* m_list = nullptr;
   int m_count = 0;
   int m_chosen = -1;

@@ -15,7 +15,6 @@ CSetFileSizeDlg::CSetFileSizeDlg(QWidget* parent)
     BuildDialogFromTemplate(*this, *t);
   m_freeSpace = qobject_cast<QLabel*>(DialogItem(*this, res::kIdcFreeDiskSpace));
   m_size = qobject_cast<QLineEdit*>(DialogItem(*this, res::kIdcCaptureFileSize));
-  if (m_freeSpace) m_freeSpace->setAccessibleName(QStringLiteral("Free disk space"));
   skin::ApplySkin(this);
 }
 

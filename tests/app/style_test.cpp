@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -115,6 +116,33 @@ TEST_F(StyleTest, ChoosingASkinLoadsItStoresItAndChecksOnlyIt) {
   EXPECT_EQ(CheckedStyles(), std::vector<int>{cmd::kStyleGray});
 }
 
+// A maximised window stays so when the skin changes or the preview refits the window.
+TEST_F(StyleTest, SkinsAndPreviewKeepTheWindowsState) {
+  ASSERT_TRUE(app_->InitInstance());
+  // A window manager answers a while later (none under the offscreen platform).
+  const auto settle = [] {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  };
+  for (const Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowNoState}) {
+    frame()->setWindowState(state);
+    settle();
+    const QRect geometry = frame()->geometry();
+    for (int id : kStyleCommands) {
+      frame()->OnCommand(id);
+      settle();
+      EXPECT_EQ(frame()->windowState(), state) << id;
+      EXPECT_EQ(frame()->geometry(), geometry) << id;
+    }
+    if (state != Qt::WindowMaximized) continue;
+    for (int i = 0; i < 2; ++i) frame()->OnCommand(cmd::kPreview);
+    settle();
+    EXPECT_EQ(frame()->windowState(), state);
+    EXPECT_EQ(frame()->geometry(), geometry);
+  }
+}
+
 TEST_F(StyleTest, RestartLoadsTheStoredSkinFromTheStoredFolderButChecksPaper) {
   // A folder of the user's own, stored without its final slash.
   QTemporaryDir own;
@@ -161,8 +189,12 @@ TEST_F(StyleTest, LanguageSwitchInstallsOneFreshMenuAndRebuildsTheDeviceLists) {
   // The bar's own popups, besides the seven of the menu.
   const qsizetype before = popups();
   ASSERT_GE(before, 7);
+  frame()->SetPaneText(QStringLiteral("Ready"));
 
   frame()->OnCommand(cmd::kLanguageChinese);
+  // The title and the idle message follow the language.
+  EXPECT_EQ(frame()->windowTitle(), QStringLiteral("无标题 - lumora2003"));
+  EXPECT_EQ(frame()->PaneText(), QStringLiteral("就绪"));
   EXPECT_EQ(res::LanguageFlag(), res::kLangChinese);
   EXPECT_EQ(frame()->MenuResource(), res::kMainMenuChinese);
   EXPECT_EQ(frame()->menuBar()->actions().size(), 7);
@@ -186,6 +218,8 @@ TEST_F(StyleTest, LanguageSwitchInstallsOneFreshMenuAndRebuildsTheDeviceLists) {
   EXPECT_EQ(frame()->MenuResource(), res::kMainMenuEnglish);
   EXPECT_EQ(popups(), before);
   EXPECT_EQ(frame()->MenuAt(0)->title(), QStringLiteral("&File"));
+  EXPECT_EQ(frame()->windowTitle(), QStringLiteral("Untitled - lumora2003"));
+  EXPECT_EQ(frame()->PaneText(), QStringLiteral("Ready"));
   EXPECT_EQ(entries(1), devices);
   EXPECT_EQ(entries(2), options);
   EXPECT_TRUE(frame()->Action(cmd::kLanguageEnglish)->isChecked());

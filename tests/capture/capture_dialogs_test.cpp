@@ -91,6 +91,32 @@ TEST_F(CaptureDialogsTest, CompressorsAreListedByNameAndTheHighlightedOneIsBound
   EXPECT_FALSE(CompressionChecked());
 }
 
+TEST_F(CaptureDialogsTest, CompressorListShowsItsCaptionAndNamesWholeAndTheCurrentChoice) {
+  platform_->Settings().compressors.push_back(
+      {"@device:scripted:codec-long", "Long Codec Name That Runs On Well Past The List's Edge"});
+  StartWith("");
+  ChooseCompressor("B Codec");
+  frame_->OnCommand(cmd::kCompression);
+  frame_->OnCommand(cmd::kCompression);  // off
+  ASSERT_FALSE(frame_->UseCompressor());
+  bool shown = false;
+  answer_ = [&](QDialog& d) {
+    shown = true;
+    auto* list = Item<QListWidget>(d, res::kIdcCompressorList);
+    d.show();
+    QFont bold = d.font();
+    bold.setBold(true);
+    EXPECT_GE(d.width(), QFontMetrics(bold).horizontalAdvance(d.windowTitle()) + 100);
+    EXPECT_GE(list->viewport()->width(), list->sizeHintForColumn(0));
+    EXPECT_LE(list->geometry().right(), d.width());
+    EXPECT_TRUE(list->currentItem() && list->currentItem()->isSelected());
+    EXPECT_EQ(list->currentItem() ? list->currentItem()->text() : QString(), "B Codec");
+    return int(QDialog::Rejected);
+  };
+  frame_->OnCommand(cmd::kCompression);
+  EXPECT_TRUE(shown);
+}
+
 TEST_F(CaptureDialogsTest, OkWithoutAHighlightAsksAgainAndCancelLeavesCompressionOff) {
   StartWith("");
   bool closedOnOk = true;

@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""Contrast of every text colour of the skins against the background it is drawn on.
+"""Contrast of every text a skin colours against what it is drawn on.
 
-Each rule that sets `color` is paired with its own background, or, when the rule leaves the
-background transparent, with the background of what it sits on (a menu item on its menu, a
-label on the dialog or the status bar). Gradients count with their worst stop. Text must
-reach 4.5:1 (WCAG 2 AA); disabled text is listed but exempt, as WCAG exempts inactive
-controls. Prints one table per skin; exits 1 when a skin falls short.
+Each text is followed through the states a skin may colour (menu bar and menu items normal,
+highlighted and greyed; status bar; buttons normal, hovered, pressed and greyed; labels,
+check boxes, edit boxes, lists and drop-down lists with their selections; tool tips). Its
+colour and its background are those of the most specific rule that sets them: the state's
+rule, the control's rule, then what the control sits on, down to the window and Qt's own
+default (black text on the window). A state that changes the background but not the text
+is thus checked with the text colour it inherits. Gradients count with their worst stop.
+Every text must reach 4.5:1 (WCAG 2 AA), greyed text included: a greyed item is still read
+("Stop Capture" is greyed most of the time); it looks greyed by standing out less than the
+normal text. Prints one table per skin; exits 1 when a skin falls short.
 
 usage: skin_contrast.py SKIN_DIR
 """
@@ -14,19 +19,38 @@ import sys
 from pathlib import Path
 
 HEX = re.compile(r"#[0-9a-fA-F]{6}\b")
+QT_DEFAULT_TEXT = "#000000"
+NEEDED = 4.5
 
-# What a rule with a transparent background is drawn on: selector -> selector of the surface.
-SURFACE = {
-    "QMenuBar::item": "QMenuBar",
-    "QMenuBar::item:selected": None,  # own background
-    "QMenu::item": "QMenu",
-    "QMenu::item:disabled": "QMenu",
-    "QStatusBar QLabel": "QStatusBar",
-    "QLabel": "QDialog",
-    "QLabel:disabled": "QDialog",
+# What a control is drawn on and takes its text colour from, outward.
+OUTER = {
+    "QMenuBar::item": "QMenuBar", "QMenuBar": "QMainWindow",
+    "QMenu::item": "QMenu", "QMenu": "QMainWindow",
+    "QStatusBar QLabel": "QStatusBar", "QStatusBar": "QMainWindow",
     "QGroupBox::title": "QGroupBox",
-    "QLineEdit:disabled": "QLineEdit",
+    "QComboBox QAbstractItemView": "QComboBox",
+    "QListView::item": "QListView",
+    "QToolTip": None, "QMainWindow": None, "QDialog": None,
 }
+
+# (control, states): every text the skins colour.
+TEXTS = [
+    ("QMenuBar::item", ["", ":selected", ":pressed"]),
+    ("QMenu::item", ["", ":selected", ":disabled"]),
+    ("QStatusBar QLabel", [""]),
+    ("QPushButton", ["", ":hover", ":pressed", ":default", ":focus", ":disabled"]),
+    ("QLabel", ["", ":disabled"]),
+    ("QCheckBox", ["", ":disabled"]),
+    ("QRadioButton", ["", ":disabled"]),
+    ("QGroupBox::title", [""]),
+    ("QLineEdit", ["", ":focus", ":disabled", "selection"]),
+    ("QListView", ["", "selection"]),
+    ("QListWidget", ["", "selection"]),
+    ("QListView::item", [":selected"]),
+    ("QComboBox", ["", ":focus"]),
+    ("QComboBox QAbstractItemView", ["", "selection"]),
+    ("QToolTip", [""]),
+]
 
 
 def luminance(hex_colour):
@@ -44,6 +68,7 @@ def contrast(a, b):
 
 def rules(text):
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
+    table = {}
     for selectors, body in re.findall(r"([^{}]+)\{([^{}]*)\}", text):
         decls = {}
         for d in body.split(";"):
@@ -51,10 +76,16 @@ def rules(text):
                 k, v = d.split(":", 1)
                 decls[k.strip()] = v.strip()
         for s in selectors.split(","):
-            yield " ".join(s.split()), decls
+            table.setdefault(" ".join(s.split()), {}).update(decls)
+    return table
 
 
-def background(decls):
+def colour(decls):
+    v = decls.get("color")
+    return v if v and HEX.fullmatch(v) else None
+
+
+def backgrounds(decls):
     for key in ("background-color", "background"):
         v = decls.get(key)
         if v and v != "transparent" and HEX.search(v):
@@ -62,32 +93,55 @@ def background(decls):
     return None
 
 
+def chain(table, control, state):
+    """Rules from the most specific outward: the state, the control, what it sits on."""
+    window = "QDialog" if control.split(":")[0].split()[0] not in (
+        "QMenuBar", "QMenu", "QStatusBar") else "QMainWindow"
+    out, c = [], control
+    if state and state != "selection":
+        out.append(table.get(control + state, {}))
+    while c:
+        out.append(table.get(c, {}))
+        c = OUTER.get(c, window if c != window else None)
+    return out
+
+
+def text_and_ground(table, control, state):
+    rs = chain(table, control, state)
+    if state == "selection":
+        own = table.get(control, {})
+        fg, bg = own.get("selection-color"), own.get("selection-background-color")
+        if not (fg and bg):
+            return None, None
+        return fg, [bg]
+    fg = next((colour(r) for r in rs if colour(r)), QT_DEFAULT_TEXT)
+    bg = next((backgrounds(r) for r in rs if backgrounds(r)), None)
+    return fg, bg
+
+
 def check(path):
-    table = dict(rules(path.read_text(encoding="utf-8")))
+    table = rules(path.read_text(encoding="utf-8"))
     rows, short = [], 0
-    for sel, decls in table.items():
-        fg = decls.get("color")
-        if not fg or not HEX.fullmatch(fg):
+    for control, states in TEXTS:
+        if control not in table:
             continue
-        bgs = background(decls)
-        surface = sel
-        while bgs is None:
-            surface = SURFACE.get(surface, "QDialog" if surface != "QDialog" else None)
-            if surface is None:
-                break
-            bgs = background(table.get(surface, {}))
-        if not bgs:
-            print(f"{path.name}: {sel}: no background found", file=sys.stderr)
-            short += 1
-            continue
-        worst = min(contrast(fg, bg) for bg in bgs)
-        exempt = ":disabled" in sel
-        ok = exempt or worst >= 4.5
-        short += not ok
-        rows.append((sel, fg, "/".join(bgs), worst, "exempt" if exempt else ("ok" if ok else "LOW")))
+        for state in states:
+            fg, bgs = text_and_ground(table, control, state)
+            if fg is None:
+                continue
+            name = control + (" " + state if state == "selection" else state)
+            if not bgs:
+                print(f"{path.name}: {name}: no background found", file=sys.stderr)
+                short += 1
+                continue
+            worst = min(contrast(fg, bg) for bg in bgs)
+            need = NEEDED
+            ok = worst >= need
+            short += not ok
+            rows.append((name, fg, "/".join(bgs), worst, "ok" if ok else "LOW"))
     print(f"== {path.name}")
-    for sel, fg, bg, ratio, verdict in rows:
-        print(f"  {sel:42} {fg} on {bg:17} {ratio:5.2f}:1  {verdict}")
+    for name, fg, bg, ratio, verdict in rows:
+        print(f"  {name:38} {fg} on {bg:17} {ratio:5.2f}:1  {verdict}")
     return short
 
 

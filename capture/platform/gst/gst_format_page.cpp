@@ -2,6 +2,7 @@
 // capabilities its stream configuration lists. OK asks the configuration for the chosen
 // format; what the device refuses leaves the old format in place and the page open.
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -84,7 +85,9 @@ private:
     auto* list = new QComboBox(this);
     list->setObjectName(name);
     list->setAccessibleName(QString(label).remove(':'));
-    form->addRow(new QLabel(label, this), list);
+    auto* caption = new QLabel(label, this);
+    caption->setBuddy(list);  // read with the list, which a screen reader names by its value
+    form->addRow(caption, list);
     return list;
   }
   void FillSizes(const MediaType* now) {
@@ -143,7 +146,7 @@ Status ShowStreamFormat(QWidget* owner, int x, int y, const std::string& caption
     choices.push_back(std::move(c));
   }
   FormatPage page(owner, config, std::move(choices));
-  page.setWindowTitle(QString::fromStdString(caption));
+  page.setWindowTitle(QCoreApplication::translate("media::gstpages", caption.c_str()));
   page.move(owner ? owner->mapToGlobal(QPoint(x, y)) : QPoint(x, y));
   return page.exec() == QDialog::Accepted ? status::kOk : status::kFalse;
 }

@@ -1,6 +1,7 @@
 // The "Video Crossbar" and "TV Tuner" pages: a list of the device's inputs or norms with the
 // current one selected. OK switches the device; what it refuses is named on the page, which
 // stays open with the device's own choice selected again.
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -73,7 +74,7 @@ private:
 Status Show(QWidget* owner, int x, int y, const std::string& caption, const char* name,
             const QString& label, ChoiceList choices) {
   ChoicePage page(owner, name, label, std::move(choices));
-  page.setWindowTitle(QString::fromStdString(caption));
+  page.setWindowTitle(QCoreApplication::translate("media::gstpages", caption.c_str()));
   page.move(owner ? owner->mapToGlobal(QPoint(x, y)) : QPoint(x, y));
   return page.exec() == QDialog::Accepted ? status::kOk : status::kFalse;
 }
