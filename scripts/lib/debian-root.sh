@@ -8,6 +8,8 @@
 #   root_bind DIR HOST PATH [ro]   bind-mount HOST at DIR/PATH
 #   root_run DIR CMD...     run CMD in the root in a clean environment (bash -c)
 #   root_cleanup DIR        end what still runs in the root, unmount everything below it
+#   root_add_shooter DIR    /usr/local/bin/shoot in the root (below; needs xdotool and
+#                           ImageMagick there)
 #
 # Downloaded packages are kept in $root_cache (debootstrap's and apt's), so a second run
 # fetches only what changed.
@@ -95,4 +97,28 @@ root_cleanup() {
     [ "$m" = "$dir" ] && continue
     umount "$m" 2>/dev/null || umount -l "$m"
   done
+}
+
+# shoot PNG LOG CMD...: under an X server (xvfb-run), starts CMD with its output in LOG,
+# waits for its first window, gives it SHOOT_WAIT seconds (default 15) to show live video,
+# saves the screen as PNG and ends CMD. Fails if no window comes within SHOOT_TIMEOUT
+# seconds (default 900: the command may build first) or CMD ended by itself.
+root_add_shooter() {
+  cat >"$1/usr/local/bin/shoot" <<'EOF'
+#!/bin/bash
+png=$1 log=$2; shift 2
+start=$(date +%s)
+"$@" >"$log" 2>&1 &
+pid=$!
+if ! timeout "${SHOOT_TIMEOUT:-900}" xdotool search --sync --onlyvisible --pid "$pid" >/dev/null 2>&1; then
+  echo "shoot: no window from $*"; tail -20 "$log"; kill "$pid" 2>/dev/null; exit 1
+fi
+echo "== window after $(( $(date +%s) - start ))s"
+sleep "${SHOOT_WAIT:-15}"
+import -window root "$png"
+kill -0 "$pid" 2>/dev/null || { echo "shoot: $* ended early"; tail -20 "$log"; exit 1; }
+kill "$pid"; wait "$pid" 2>/dev/null
+exit 0
+EOF
+  chmod +x "$1/usr/local/bin/shoot"
 }
