@@ -12,8 +12,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "lumora2003 developers <dev@lumora.invalid>"
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "video capture and snapshot program")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-lumora2003 lists the cameras and capture cards of the computer, shows a live
+# The extended description; CPack puts the summary above it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "lumora2003 lists the cameras and capture cards of the computer, shows a live
 preview, captures video to AVI files and grabs still frames into a snapshot
 window, saved as BMP, JPEG, PNG, TIFF, TGA, PCX or GIF through its own image
 library. Captured files play back in a window of their own. The interface
