@@ -1,5 +1,5 @@
 // CAboutBox: the modal About dialog on template 136 (English) or 100 (Chinese), chosen by the
-// language flag when the box is constructed.
+// language flag when the box is constructed. Its version line shows the build's version.
 #pragma once
 
 #include <QDialog>

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -134,6 +135,20 @@ TEST(AboutBoxTest, OkClosesTheBoxAccepted) {
   EXPECT_EQ(ok->text(), QStringLiteral("OK"));
   QTimer::singleShot(0, ok, &QPushButton::click);
   EXPECT_EQ(box.exec(), QDialog::Accepted);
+}
+
+TEST(AboutBoxTest, VersionLineShowsTheProjectVersionInBothLanguages) {
+  Startup s("C");
+  const std::pair<int, const char*> cases[] = {
+      {res::kLangEnglish, "lumora2003 " LUMORA_VERSION " version"},
+      {res::kLangChinese, "lumora2003 " LUMORA_VERSION "版"}};
+  for (const auto& [language, line] : cases) {
+    res::SetLanguageFlag(language);
+    CAboutBox box;
+    QStringList texts;
+    for (const QLabel* label : box.findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains(QString::fromUtf8(line))) << texts.join('|').toStdString();
+  }
 }
 
 }  // namespace
