@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -104,6 +105,13 @@ inline double Spread(const std::vector<double>& v) {
 // busier. Each call returns the CPU seconds per second of its run (negative: the run failed,
 // and `error` says why). Reported: the medians and spreads of both sides and of the ratio
 // taken round by round, and the mean load average while the rounds ran.
+// Rounds of a paired benchmark: LUMORA_BENCH_ROUNDS, else 5.
+inline int Rounds() {
+  const char* env = std::getenv("LUMORA_BENCH_ROUNDS");
+  const int n = env ? std::atoi(env) : 0;
+  return n > 0 ? n : 5;
+}
+
 struct PairedRuns {
   std::vector<double> ours, base, ratio, load;
 };

@@ -115,7 +115,6 @@ struct Run {
   bool ok = false;
 };
 
-constexpr int kRounds = 5;
 constexpr int kStartupMs = 1000;  // left out of the measurement on both sides
 
 // gst-launch-1.0 with the synthetic camera's elements and a painting preview branch; CPU
@@ -254,7 +253,7 @@ void BM_Capture(benchmark::State& state, const char* encoder) {
   for (auto _ : state) {
     bench::PairedRuns runs;
     const bool ok = bench::RunPaired(
-        state, kRounds,
+        state, bench::Rounds(),
         [&] {
           const Run us = OurCapture(ours, settings, encoder, seconds, error);
           if (!us.ok) return -1.0;

@@ -46,7 +46,6 @@ double CpuSeconds(const rusage& u) {
          double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-constexpr int kRounds = 5;
 
 // The playback window's pieces: playbin with our video output, painted by the video widget.
 // CPU seconds per second from Run to the clip's end; -1 when the clip cannot be played.
@@ -151,12 +150,12 @@ void BM_Playback1080p30(benchmark::State& state) {
     double dropped = 0, baseDropped = 0;
     bench::PairedRuns runs;
     if (!bench::RunPaired(
-            state, kRounds, [&] { return OurPlayback(dropped); },
+            state, bench::Rounds(), [&] { return OurPlayback(dropped); },
             [&] { return GstLaunchPlaybin(sink, baseDropped); }, runs))
       return state.SkipWithError("cannot play the clip");
     state.counters["frames_dropped"] = dropped;
     state.counters["base_frames_dropped"] = baseDropped;
-    state.SetIterationTime(2.0 * kRounds * kFrames / 30.0);
+    state.SetIterationTime(2.0 * bench::Rounds() * kFrames / 30.0);
   }
 }
 BENCHMARK(BM_Playback1080p30)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);

@@ -62,7 +62,6 @@ struct CMainFrameTestPeer {
 namespace {
 
 constexpr int kSeconds = 10;
-constexpr int kRounds = 5;
 
 double OwnCpuSeconds() {
   rusage r{};
@@ -168,14 +167,14 @@ void BM_Preview720p30(benchmark::State& state) {
     double frames = 1e9;
     bench::PairedRuns runs;
     const bool ok = bench::RunPaired(
-        state, kRounds, [&] { return OurPreview(*platform, frames, error); },
+        state, bench::Rounds(), [&] { return OurPreview(*platform, frames, error); },
         [&] { return BaselinePreview(window); }, runs);
     if (!ok) {
       state.SkipWithError(error.empty() ? "gst-launch-1.0 failed" : error.c_str());
       break;
     }
     state.counters["frames"] = frames;
-    state.SetIterationTime(kRounds * 2.0 * kSeconds);
+    state.SetIterationTime(bench::Rounds() * 2.0 * kSeconds);
   }
   CMainFrame::SetMessageBoxRunnerForTesting({});
 }
