@@ -23,6 +23,17 @@ PreviewWidget::~PreviewWidget() {
     slot_->receiver = nullptr;
   }
   if (converter_) gst_video_converter_free(converter_);
+  if (layoutCaps_) gst_caps_unref(layoutCaps_);
+}
+
+bool PreviewWidget::Layout(GstCaps* caps) {
+  if (!caps) return false;
+  if (caps == layoutCaps_) return true;
+  if (layoutCaps_) gst_caps_unref(layoutCaps_);
+  layoutCaps_ = nullptr;
+  if (!gst_video_info_from_caps(&layout_, caps)) return false;
+  layoutCaps_ = gst_caps_ref(caps);
+  return true;
 }
 
 bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride) {
@@ -89,10 +100,9 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  GstVideoInfo info;
   GstVideoFrame frame;
-  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
-      !gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+  if (!Layout(gst_sample_get_caps(sample)) ||
+      !gst_video_frame_map(&frame, &layout_, gst_sample_get_buffer(sample), GST_MAP_READ)) {
     painter.fillRect(rect(), Qt::black);
     gst_sample_unref(sample);
     return;

@@ -51,8 +51,13 @@ private:
   // The backing store's pixels under this widget when it may be written directly.
   uint8_t* DirectTarget(QPainter& painter, int width, int height, int& stride);
 
+  // The frame layout read from `layoutCaps_` (held), read again only when the caps change.
+  bool Layout(GstCaps* caps);
+
   std::shared_ptr<FrameSlot> slot_;
   uint64_t painted_ = 0;
+  GstCaps* layoutCaps_ = nullptr;
+  GstVideoInfo layout_{};
   GstVideoConverter* converter_ = nullptr;
   GstVideoInfo converterIn_{};
   GstVideoInfo converterOut_{};
