@@ -51,8 +51,9 @@ struct CMainFrameTestPeer {
       media::VideoStreamConfigCaps caps;
       if (f.m_streamConfig->GetStreamCaps(i, t, caps) != 0 || !t.IsVideoInfo()) continue;
       const auto& b = t.videoInfo->bmiHeader;
+      // As the Video Format dialog does: the window is then fitted to 1280 x 720.
       if (b.biWidth == 1280 && std::abs(b.biHeight) == 720)
-        return f.m_streamConfig->SetFormat(t) == 0;
+        return f.m_streamConfig->SetFormat(t) == 0 && f.ReadVideoSizeFromFormat();
     }
     return false;
   }
