@@ -1,9 +1,10 @@
 // Capture cost: 1280 x 720 at 30 fps from the GStreamer synthetic camera into an AVI, with the
 // preview on, through the graph that Start Capture builds, against the same capture run by
-// gst-launch-1.0 (same source elements, same encoder, avimux, and a preview branch that
-// paints: tee, queue, videoconvert, ximagesink under a display, else BGRx into a clock-synced
-// fakesink). The two run in turn, five times (bench::RunPaired); each is measured over the
-// same stretch of steady capture, after one second of start-up.
+// gst-launch-1.0 (same source elements, same encoder, avimux into fdsink on a file opened as
+// ours is, and a preview branch that paints: tee, queue, videoconvert, ximagesink under a
+// display, else BGRx into a clock-synced fakesink). The two run in turn, five times
+// (bench::RunPaired); each is measured over the same stretch of steady capture, after one
+// second of start-up.
 //
 //   Capture/raw, Capture/jpeg   counters: cpu_per_s and base_cpu_per_s (medians, CPU seconds
 //                               per second, user + system, the whole process), ratio (median
@@ -14,6 +15,7 @@
 // LUMORA_CAPTURE_BENCH_SECONDS sets the measured length (default 15). Run under xvfb-run or
 // with QT_QPA_PLATFORM=offscreen; it writes its files to a temporary folder.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -137,20 +139,23 @@ Run GstLaunch(const std::string& file, const char* encoder, bool window, int sec
     args.emplace_back("!");
     args.emplace_back(encoder);
   }
-  for (const std::string& a : {std::string("!"), std::string("avimux"), std::string("!"),
-                               std::string("filesink"), "location=" + file})
-    args.push_back(a);
+  // The file is written as ours is: opened without truncation, through fdsink.
+  for (const char* a : {"!", "avimux", "!", "fdsink", "fd=3"}) args.emplace_back(a);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
   Run run;
   std::remove(file.c_str());
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0644);
+  if (fd < 0) return run;
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::dup2(fd, 3);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
+  ::close(fd);
   if (pid < 0) return run;
   ::usleep(kStartupMs * 1000);
   const double cpu0 = bench::ProcessCpuSeconds(pid), start = Now();
