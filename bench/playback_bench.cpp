@@ -1,7 +1,9 @@
 // Playing a 1920 x 1080, 30 fps MJPEG AVI of 10 s: the playback window's graph and video
 // widget (decode, convert to BGRx, paint every frame) against `gst-launch-1.0 playbin` showing
-// the same file, in the same run. Reported per run: frames shown and dropped, and CPU seconds
-// per second of the process (all threads). The clip is made once in /tmp with gst-launch.
+// the same file through videoconvert ! ximagesink (under a display; BGRx into a clock-synced
+// fakesink without one). The two run in turn, five times (bench::RunPaired); counters as
+// there, plus frames_dropped (the most in any run of ours) and base_frames_dropped (the most
+// the baseline's QoS messages counted). The clip is made once in /tmp with gst-launch.
 //
 // Runs on the platform Qt picks (xcb under xvfb-run, offscreen without a display).
 #include <benchmark/benchmark.h>
@@ -44,47 +46,41 @@ double CpuSeconds(const rusage& u) {
          double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
+
 // The playback window's pieces: playbin with our video output, painted by the video widget.
-void BM_PlaybackWindowGraph(benchmark::State& state) {
-  if (!MakeClip()) return state.SkipWithError("cannot make the clip with gst-launch-1.0");
-  for (auto _ : state) {
-    std::unique_ptr<playback::CPlaybackGraph> graph;
-    if (playback::Failed(playback::CPlaybackGraph::Create(graph)) ||
-        playback::Failed(graph->RenderFile(kClip)))
-      return state.SkipWithError("cannot render the clip");
-    media::gstpreview::PreviewWidget widget(graph->Frames());
-    widget.resize(1920, 1080);
-    widget.show();
-    bool ended = false;
-    graph->SetNotify([&] {
-      playback::CPlaybackGraph::Event event;
-      while (graph->GetEvent(event))
-        if (event == playback::CPlaybackGraph::Event::Complete) ended = true;
-    });
-    QCoreApplication::processEvents();
-    const uint64_t prerolled = graph->Frames()->framesReceived;
-    const uint64_t paintedBefore = widget.FramesPainted();
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
-    const double start = bench::WallSeconds();
-    graph->Run();
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-      if (ended || bench::WallSeconds() - start > 30) loop.quit();
-    });
-    poll.start(5);
-    loop.exec();
-    const double wall = bench::WallSeconds() - start;
-    getrusage(RUSAGE_SELF, &after);
-    const double received = double(graph->Frames()->framesReceived - prerolled);
-    state.SetIterationTime(wall);
-    state.counters["frames_in_clip"] = kFrames;
-    state.counters["frames_received"] = received;
-    state.counters["frames_painted"] = double(widget.FramesPainted() - paintedBefore);
-    state.counters["frames_dropped"] = std::max(0.0, kFrames - received);
-    state.counters["cpu_s_per_s"] = (CpuSeconds(after) - CpuSeconds(before)) / wall;
-  }
+// CPU seconds per second from Run to the clip's end; -1 when the clip cannot be played.
+double OurPlayback(double& mostDropped) {
+  std::unique_ptr<playback::CPlaybackGraph> graph;
+  if (playback::Failed(playback::CPlaybackGraph::Create(graph)) ||
+      playback::Failed(graph->RenderFile(kClip)))
+    return -1;
+  media::gstpreview::PreviewWidget widget(graph->Frames());
+  widget.resize(1920, 1080);
+  widget.show();
+  bool ended = false;
+  graph->SetNotify([&] {
+    playback::CPlaybackGraph::Event event;
+    while (graph->GetEvent(event))
+      if (event == playback::CPlaybackGraph::Event::Complete) ended = true;
+  });
+  QCoreApplication::processEvents();
+  const uint64_t prerolled = graph->Frames()->framesReceived;
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  const double start = bench::WallSeconds();
+  graph->Run();
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (ended || bench::WallSeconds() - start > 30) loop.quit();
+  });
+  poll.start(5);
+  loop.exec();
+  const double wall = bench::WallSeconds() - start;
+  getrusage(RUSAGE_SELF, &after);
+  const double received = double(graph->Frames()->framesReceived - prerolled);
+  mostDropped = std::max(mostDropped, std::max(0.0, kFrames - received));
+  return (CpuSeconds(after) - CpuSeconds(before)) / wall;
 }
 
 // Frames dropped in a gst-launch-1.0 -m log: each element that drops posts QoS messages with
@@ -107,70 +103,64 @@ double DroppedInLog(const std::string& log) {
   return total;
 }
 
-// `gst-launch-1.0 playbin` with the given video sink, from spawn to exit at the clip's end.
-// The sinks send QoS upstream, as a video renderer does (and as our appsink does).
-void RunGstLaunch(benchmark::State& state, const std::string& videoSink) {
-  if (!MakeClip()) return state.SkipWithError("cannot make the clip with gst-launch-1.0");
-  for (auto _ : state) {
-    std::vector<std::string> args{"gst-launch-1.0", "-m", "playbin", "uri=file://" + kClip,
-                                  "video-sink=" + videoSink, "audio-sink=fakesink"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return state.SkipWithError("no pipe");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    pid_t pid = 0;
-    const double start = bench::WallSeconds();
-    const int rc = posix_spawnp(&pid, "gst-launch-1.0", &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    if (rc != 0) {
-      close(out[0]);
-      return state.SkipWithError("cannot start gst-launch-1.0");
-    }
-    std::string log;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0) log.append(buf, size_t(n));
+// `gst-launch-1.0 playbin` with the given video sink, from spawn to exit at the clip's end;
+// CPU seconds per second, -1 when it cannot start. The sinks send QoS upstream, as a video
+// renderer does (and as our appsink does).
+double GstLaunchPlaybin(const std::string& videoSink, double& mostDropped) {
+  std::vector<std::string> args{"gst-launch-1.0", "-m", "playbin", "uri=file://" + kClip,
+                                "video-sink=" + videoSink, "audio-sink=fakesink"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&fa, out[0]);
+  pid_t pid = 0;
+  const double start = bench::WallSeconds();
+  const int rc = posix_spawnp(&pid, "gst-launch-1.0", &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(out[1]);
+  if (rc != 0) {
     close(out[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double wall = bench::WallSeconds() - start;
-    state.SetIterationTime(wall);
-    state.counters["frames_dropped"] = DroppedInLog(log);
-    state.counters["cpu_s_per_s"] = CpuSeconds(usage) / wall;
+    return -1;
+  }
+  std::string log;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof buf)) > 0) log.append(buf, size_t(n));
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double wall = bench::WallSeconds() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  mostDropped = std::max(mostDropped, DroppedInLog(log));
+  return CpuSeconds(usage) / wall;
+}
+
+void BM_Playback1080p30(benchmark::State& state) {
+  if (!MakeClip()) return state.SkipWithError("cannot make the clip with gst-launch-1.0");
+  const std::string sink = std::getenv("DISPLAY")
+                               ? "videoconvert ! ximagesink sync=true qos=true"
+                               : "videoconvert ! video/x-raw,format=BGRx ! fakesink sync=true qos=true";
+  for (auto _ : state) {
+    double dropped = 0, baseDropped = 0;
+    bench::PairedRuns runs;
+    if (!bench::RunPaired(
+            state, bench::Rounds(), [&] { return OurPlayback(dropped); },
+            [&] { return GstLaunchPlaybin(sink, baseDropped); }, runs))
+      return state.SkipWithError("cannot play the clip");
+    state.counters["frames_dropped"] = dropped;
+    state.counters["base_frames_dropped"] = baseDropped;
+    state.SetIterationTime(2.0 * bench::Rounds() * kFrames / 30.0);
   }
 }
-
-void BM_GstLaunchPlaybinFakesink(benchmark::State& state) {
-  RunGstLaunch(state, "fakesink sync=true qos=true");
-}
-
-// The same conversion to BGRx our widget needs, without the painting.
-void BM_GstLaunchPlaybinConvertFakesink(benchmark::State& state) {
-  RunGstLaunch(state, "videoconvert ! video/x-raw,format=BGRx ! fakesink sync=true qos=true");
-}
-
-// Showing the clip on the X display (under xvfb-run), as a user of gst-launch-1.0 sees it.
-void BM_GstLaunchPlaybinXImageSink(benchmark::State& state) {
-  if (!std::getenv("DISPLAY")) return state.SkipWithError("no X display");
-  RunGstLaunch(state, "videoconvert ! ximagesink sync=true qos=true");
-}
-
-// Interleaved so each side sees the same machine load.
-BENCHMARK(BM_GstLaunchPlaybinFakesink)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(BM_PlaybackWindowGraph)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(BM_GstLaunchPlaybinConvertFakesink)
-    ->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(BM_GstLaunchPlaybinXImageSink)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_Playback1080p30)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
-
 int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,16 +1,17 @@
-// Live preview cost: the main frame previewing a synthetic 1280 x 720 at 30 fps camera for
-// 10 s, against gst-launch-1.0 showing the same source (videotestsrc ! videoconvert !
-// ximagesink, or BGRx into fakesink under the offscreen platform) over the same 10 s, side
-// by side.
+// Live preview cost: the main frame previewing a synthetic 1280 x 720 at 30 fps camera
+// against gst-launch-1.0 showing the same source (videotestsrc ! videobalance ! videoconvert
+// ! ximagesink, or BGRx into fakesink under the offscreen platform). The two run in turn,
+// 10 s each after 2 s of start-up, five times (bench::RunPaired).
 //
 // Counters:
-//   frames         frames the preview widget painted in the window (30 fps asks for 300)
-//   cpu_per_s      CPU seconds per second of this whole process (all threads)
+//   frames         fewest frames the preview widget painted in a run (30 fps asks for 300)
+//   cpu_per_s      median CPU seconds per second of this whole process (all threads)
 //   base_cpu_per_s the same for the gst-launch-1.0 process
-//   ratio          cpu_per_s / base_cpu_per_s
+//   ratio          median of the rounds' cpu_per_s / base_cpu_per_s; *_spread: (max-min)/median
+//   load           one-minute load average while the rounds ran
 //
 // Run under Xvfb for a real window:
-//   xvfb-run -a -s '-screen 0 1280x1024x24' build/bin/preview_bench
+//   xvfb-run -a -s '-screen 0 1920x1080x24' build/bin/preview_bench
 // or with QT_QPA_PLATFORM=offscreen (then the baseline ends in fakesink).
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -31,6 +32,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "capture/main_frame.h"
 #include "capture/platform/gst/gst_platform.h"
 #include "gstqt/video_widget.h"
@@ -68,35 +70,23 @@ double OwnCpuSeconds() {
          double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
-// utime + stime of another process, from /proc/<pid>/stat.
-double ProcessCpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(in, line);
-  const auto close = line.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(line.substr(close + 2));
-  std::string skip;
-  for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
-  long utime = 0, stime = 0;
-  fields >> utime >> stime;
-  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 // Without a window the baseline still converts to the pixels a screen takes (BGRx), as
 // ximagesink has it done; fakesink alone would take I420 and convert nothing.
 pid_t StartBaseline(bool window) {
   const pid_t pid = fork();
   if (pid == 0) {
+    // The synthetic camera is videotestsrc ! videobalance: the same elements here.
     const char* source[] = {"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "pattern=smpte",
-                            "!", "video/x-raw,format=I420,width=1280,height=720,framerate=30/1",
+                            "!", "videobalance", "!",
+                            "video/x-raw,format=I420,width=1280,height=720,framerate=30/1",
                             "!", "videoconvert", "!"};
     if (window)
       execlp(source[0], source[0], source[1], source[2], source[3], source[4], source[5], source[6],
-             source[7], source[8], source[9], "ximagesink", nullptr);
+             source[7], source[8], source[9], source[10], source[11], "ximagesink", nullptr);
     else
       execlp(source[0], source[0], source[1], source[2], source[3], source[4], source[5], source[6],
-             source[7], source[8], source[9], "video/x-raw,format=BGRx", "!", "fakesink", nullptr);
+             source[7], source[8], source[9], source[10], source[11], "video/x-raw,format=BGRx",
+             "!", "fakesink", "sync=true", nullptr);
     _exit(127);
   }
   return pid;
@@ -115,55 +105,76 @@ void RunEvents(int ms) {
   loop.exec();
 }
 
+// CPU seconds per second of our preview over kSeconds, after start-up; -1 when it fails.
+double OurPreview(media::IMediaPlatform& platform, double& fewestFrames, std::string& error) {
+  CMainFrame frame(res::kMainMenuEnglish, platform);
+  frame.OnCreate();
+  frame.setCentralWidget(new QWidget(&frame));
+  frame.show();
+  // Start-up (settings read, first device selected) is over before the preview is set up.
+  while (frame.TimerRunning(CMainFrame::kStartupTimer)) RunEvents(20);
+  if (!CMainFrameTestPeer::Preview720p(frame)) {
+    error = "no 1280 x 720 preview";
+    return -1;
+  }
+  RunEvents(2000);
+  auto* widget = VideoWidget(frame);
+  if (!widget) {
+    error = "no video widget";
+    return -1;
+  }
+  const uint64_t painted0 = widget->FramesPainted();
+  const double cpu0 = OwnCpuSeconds();
+  QElapsedTimer clock;
+  clock.start();
+  RunEvents(kSeconds * 1000);
+  const double seconds = double(clock.elapsed()) / 1000.0;
+  const double cpu = (OwnCpuSeconds() - cpu0) / seconds;
+  fewestFrames = std::min(fewestFrames, double(widget->FramesPainted() - painted0));
+  frame.HaltPreview();
+  frame.DismantleGraph();
+  frame.ReleaseCaptureFilters();
+  return cpu;
+}
+
+// The same for gst-launch-1.0, measured from outside over the same stretch of its run.
+double BaselinePreview(bool window) {
+  const pid_t baseline = StartBaseline(window);
+  RunEvents(2000);
+  const double cpu0 = bench::ProcessCpuSeconds(baseline);
+  QElapsedTimer clock;
+  clock.start();
+  RunEvents(kSeconds * 1000);
+  const double seconds = double(clock.elapsed()) / 1000.0;
+  const double cpu = (bench::ProcessCpuSeconds(baseline) - cpu0) / seconds;
+  kill(baseline, SIGTERM);
+  int status = 0;
+  waitpid(baseline, &status, 0);
+  return cpu > 0 ? cpu : -1;
+}
+
 void BM_Preview720p30(benchmark::State& state) {
   ::setenv("LUMORA_TEST_CAMERAS", "1", 1);
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
   const bool window = QGuiApplication::platformName() == "xcb";
   std::unique_ptr<media::IMediaPlatform> platform = media::CreateGstPlatform();
-  std::string message;
+  std::string error;
   CMainFrame::SetMessageBoxRunnerForTesting([&](QMessageBox& box) {
-    message = box.text().toStdString();
-    state.SkipWithError(message.c_str());
+    error = box.text().toStdString();
   });
   for (auto _ : state) {
-    CMainFrame frame(res::kMainMenuEnglish, *platform);
-    frame.OnCreate();
-    frame.setCentralWidget(new QWidget(&frame));
-    frame.show();
-    // Start-up (settings read, first device selected) is over before the preview is set up.
-    while (frame.TimerRunning(CMainFrame::kStartupTimer)) RunEvents(20);
-    if (!CMainFrameTestPeer::Preview720p(frame)) {
-      state.SkipWithError("no 1280 x 720 preview");
+    double frames = 1e9;
+    bench::PairedRuns runs;
+    const bool ok = bench::RunPaired(
+        state, bench::Rounds(), [&] { return OurPreview(*platform, frames, error); },
+        [&] { return BaselinePreview(window); }, runs);
+    if (!ok) {
+      state.SkipWithError(error.empty() ? "gst-launch-1.0 failed" : error.c_str());
       break;
     }
-    const pid_t baseline = StartBaseline(window);
-    RunEvents(2000);  // both past start-up
-    auto* widget = VideoWidget(frame);
-    if (!widget) {
-      state.SkipWithError("no video widget");
-      kill(baseline, SIGTERM);
-      waitpid(baseline, nullptr, 0);
-      break;
-    }
-    const uint64_t painted0 = widget->FramesPainted();
-    const double own0 = OwnCpuSeconds(), base0 = ProcessCpuSeconds(baseline);
-    QElapsedTimer clock;
-    clock.start();
-    RunEvents(kSeconds * 1000);
-    const double seconds = double(clock.elapsed()) / 1000.0;
-    const double own = (OwnCpuSeconds() - own0) / seconds;
-    const double base = (ProcessCpuSeconds(baseline) - base0) / seconds;
-    state.counters["frames"] = double(widget->FramesPainted() - painted0);
-    state.counters["cpu_per_s"] = own;
-    state.counters["base_cpu_per_s"] = base;
-    state.counters["ratio"] = base > 0 ? own / base : 0;
-    state.SetIterationTime(seconds);
-    kill(baseline, SIGTERM);
-    waitpid(baseline, nullptr, 0);
-    frame.HaltPreview();
-    frame.DismantleGraph();
-    frame.ReleaseCaptureFilters();
+    state.counters["frames"] = frames;
+    state.SetIterationTime(bench::Rounds() * 2.0 * kSeconds);
   }
   CMainFrame::SetMessageBoxRunnerForTesting({});
 }

@@ -4,11 +4,14 @@
 //   Snapshot/scripted_1080p   a 1920 x 1080 RGB24 camera of the scripted platform
 //   Snapshot/gst_largest      the GStreamer synthetic camera at its largest size (I420,
 //                             converted to BGR by the grab; counter "width")
-//   SaveOk/<fmt>              OK pressed -> file written, through the Save command
-//   ExportOnly/<fmt>          baseline: the export container alone on the same picture
+//   SaveOk/<fmt>              OK pressed -> file written, through the Save command, in turn
+//                             with the baseline, the export container alone on the same
+//                             picture (counters median_ms, export_median_ms, spreads, load)
 //
 // Run with QT_QPA_PLATFORM=offscreen (or under xvfb-run).
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,6 +27,8 @@
 #include <cstring>
 #include <memory>
 
+#include "bench/bench_support.h"
+#include "bench/camera_picture.h"
 #include "capture/main_frame.h"
 #include "capture/platform/gst/gst_platform.h"
 #include "capture/platform/scripted/scripted_platform.h"
@@ -180,7 +185,7 @@ void BM_Snapshot_GstLargest(benchmark::State& state) {
 BENCHMARK(BM_Snapshot_GstLargest)->Name("Snapshot/gst_largest")->UseManualTime()
     ->Unit(benchmark::kMillisecond)->Iterations(30);
 
-// A photograph-like 1920 x 1080 picture: smooth gradients with fine texture.
+// A 1920 x 1080 camera frame (bench::CameraPicture), as a snapshot gets it.
 CGlobalBlock Photo() {
   const int w = 1920, h = 1080;
   const size_t stride = dib::RowStride(w, 24);
@@ -190,32 +195,41 @@ CGlobalBlock Photo() {
   hd.height = h;
   hd.bitCount = 24;
   std::memcpy(block.Data(), &hd, sizeof hd);
-  uint32_t seed = 12345;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      const int noise = int(seed >> 28) - 8;
-      uint8_t* p = block.Data() + 40 + size_t(y) * stride + 3 * size_t(x);
-      p[0] = uint8_t(std::clamp(int(128 + 100 * std::sin(x * 0.004)) + noise, 0, 255));
-      p[1] = uint8_t(std::clamp(y * 255 / h + noise, 0, 255));
-      p[2] = uint8_t(std::clamp(x * 255 / w + noise / 2, 0, 255));
-    }
+  const std::vector<uint8_t> picture = bench::CameraPicture(w, h);
+  for (int y = 0; y < h; ++y)  // bottom-up rows
+    std::memcpy(block.Data() + 40 + size_t(h - 1 - y) * stride, &picture[size_t(y) * w * 3],
+                size_t(w) * 3);
   return block;
 }
 
 const char* const kExtensions[] = {"bmp", "jpg", "png", "tif", "tga", "pcx", "gif"};
 
+double Now() { return double(std::chrono::steady_clock::now().time_since_epoch().count()) * 1e-9; }
+
+// CPU seconds of the whole process (every thread).
+double ProcessCpu() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+         double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
+}
+
+// Save's OK through the snapshot window, and the export container alone on the same picture
+// (the baseline), in turn, five times: medians and spreads in milliseconds, of the time
+// taken and of the CPU time of every thread (what one idle core would take).
 void BM_SaveOk(benchmark::State& state) {
   App();
   const int type = int(state.range(0));
   QMainWindow main;
   main.show();
+  const CGlobalBlock photo = Photo();
   CDib image;
   image.SetDib(Photo());
   auto* window = new CSnapshotWnd(image, &main, res::kSnapshotMenuEnglish);
   window->show();
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("snap.") + kExtensions[type]);
+  const std::string exportPath = dir.filePath(QStringLiteral("export.") + kExtensions[type]).toStdString();
   double okAt = 0;
   CSaveDlg::SetModalHookForTesting([&](CSaveDlg& d) {
     d.show();
@@ -223,37 +237,42 @@ void BM_SaveOk(benchmark::State& state) {
     types->setCurrentIndex(type);
     emit types->activated(type);
     qobject_cast<QLineEdit*>(d.Control(res::kIdcFileNameBox))->setText(path);
-    okAt = double(std::chrono::steady_clock::now().time_since_epoch().count()) * 1e-9;
+    okAt = Now();
     d.accept();
     return d.result();
   });
+  const EncodeOptions defaults;
+  std::vector<double> save, saveCpu, exported, exportCpu, load;
   for (auto _ : state) {
+    load.push_back(bench::LoadAverage());
     QFile::remove(path);
+    // The dialog's own work before OK is a small part of this CPU time.
+    double cpu = ProcessCpu();
     window->OnFileSave();
-    const double done = double(std::chrono::steady_clock::now().time_since_epoch().count()) * 1e-9;
-    state.SetIterationTime(done - okAt);
+    save.push_back(1e3 * (Now() - okAt));
+    saveCpu.push_back(1e3 * (ProcessCpu() - cpu));
+    state.SetIterationTime(save.back() / 1e3);
+    const double start = Now();
+    cpu = ProcessCpu();
+    CWCIContainer container;
+    container.SetImage(photo, &defaults);
+    container.Export(exportPath.c_str());
+    exported.push_back(1e3 * (Now() - start));
+    exportCpu.push_back(1e3 * (ProcessCpu() - cpu));
   }
   state.counters["bytes"] = double(QFile(path).size());
+  state.counters["median_ms"] = bench::Median(save);
+  state.counters["spread"] = bench::Spread(save);
+  state.counters["export_median_ms"] = bench::Median(exported);
+  state.counters["export_spread"] = bench::Spread(exported);
+  state.counters["cpu_ms"] = bench::Median(saveCpu);
+  state.counters["export_cpu_ms"] = bench::Median(exportCpu);
+  state.counters["load"] = bench::Median(load);
   CSaveDlg::SetModalHookForTesting({});
   delete window;
 }
 BENCHMARK(BM_SaveOk)->Name("SaveOk")->DenseRange(0, 6)->UseManualTime()
     ->Unit(benchmark::kMillisecond)->Iterations(5);
-
-void BM_ExportOnly(benchmark::State& state) {
-  const int type = int(state.range(0));
-  const CGlobalBlock photo = Photo();
-  QTemporaryDir dir;
-  const std::string path = dir.filePath(QStringLiteral("snap.") + kExtensions[type]).toStdString();
-  const EncodeOptions defaults;
-  for (auto _ : state) {
-    CWCIContainer container;
-    container.SetImage(photo, &defaults);
-    container.Export(path.c_str());
-  }
-}
-BENCHMARK(BM_ExportOnly)->Name("ExportOnly")->DenseRange(0, 6)->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
 
 }  // namespace
 

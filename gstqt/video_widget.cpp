@@ -23,10 +23,21 @@ PreviewWidget::~PreviewWidget() {
     slot_->receiver = nullptr;
   }
   if (converter_) gst_video_converter_free(converter_);
+  if (layoutCaps_) gst_caps_unref(layoutCaps_);
 }
 
-bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride) {
-  const int w = GST_VIDEO_FRAME_WIDTH(&frame), h = GST_VIDEO_FRAME_HEIGHT(&frame);
+bool PreviewWidget::Layout(GstCaps* caps) {
+  if (!caps) return false;
+  if (caps == layoutCaps_) return true;
+  if (layoutCaps_) gst_caps_unref(layoutCaps_);
+  layoutCaps_ = nullptr;
+  if (!gst_video_info_from_caps(&layout_, caps)) return false;
+  layoutCaps_ = gst_caps_ref(caps);
+  return true;
+}
+
+bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride, int w, int h) {
+  if (w <= 0 || h <= 0) return false;
   GstVideoInfo outInfo;
   gst_video_info_set_format(&outInfo, GST_VIDEO_FORMAT_BGRx, guint(w), guint(h));
   // The converter keeps rate, aspect and interlacing: only format and layout change.
@@ -40,10 +51,14 @@ bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride
   if (!converter_ || !gst_video_info_is_equal(&converterIn_, &frame.info) ||
       !gst_video_info_is_equal(&converterOut_, &outInfo)) {
     if (converter_) gst_video_converter_free(converter_);
+    // Scaling (a window smaller or larger than the video) is bilinear: as good as a
+    // preview needs, and far cheaper than the default cubic taps.
     converter_ = gst_video_converter_new(
         const_cast<GstVideoInfo*>(&frame.info), &outInfo,
         gst_structure_new("config", GST_VIDEO_CONVERTER_OPT_DITHER_METHOD,
-                          GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE, nullptr));
+                          GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE,
+                          GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
+                          GST_VIDEO_RESAMPLER_METHOD_LINEAR, nullptr));
     converterIn_ = frame.info;
     converterOut_ = outInfo;
   }
@@ -60,12 +75,12 @@ bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride
   return mapped;
 }
 
-uint8_t* PreviewWidget::DirectTarget(QPainter& painter, int width, int height, int& stride) {
+uint8_t* PreviewWidget::DirectTarget(QPainter& painter, int& stride) {
   QPaintEngine* engine = painter.paintEngine();
   QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
-  if (!device || device->devType() != QInternal::Image || width != this->width() ||
-      height != this->height() || visibleRegion() != QRegion(rect()))
+  if (!device || device->devType() != QInternal::Image || visibleRegion() != QRegion(rect()))
     return nullptr;
+  const int width = this->width(), height = this->height();
   auto* image = static_cast<QImage*>(device);
   const QTransform t = painter.deviceTransform();
   if (t.type() > QTransform::TxTranslate || image->devicePixelRatio() != 1.0 ||
@@ -89,10 +104,9 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  GstVideoInfo info;
   GstVideoFrame frame;
-  if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
-      !gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+  if (!Layout(gst_sample_get_caps(sample)) ||
+      !gst_video_frame_map(&frame, &layout_, gst_sample_get_buffer(sample), GST_MAP_READ)) {
     painter.fillRect(rect(), Qt::black);
     gst_sample_unref(sample);
     return;
@@ -105,12 +119,14 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
                        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32);
     painter.drawImage(rect(), image);
     drawn = true;
-  } else if (int stride = 0; uint8_t* direct = DirectTarget(painter, w, h, stride)) {
-    drawn = Convert(frame, direct, stride);
+  } else if (int stride = 0; uint8_t* direct = DirectTarget(painter, stride)) {
+    drawn = Convert(frame, direct, stride, width(), height());
   } else {
-    QImage image(w, h, QImage::Format_RGB32);
-    if (!image.isNull() && Convert(frame, image.bits(), int(image.bytesPerLine()))) {
-      painter.drawImage(rect(), image);
+    // Converted (and scaled) to the widget's size, into a picture kept from frame to frame.
+    if (scratch_.size() != size()) scratch_ = QImage(size(), QImage::Format_RGB32);
+    if (!scratch_.isNull() &&
+        Convert(frame, scratch_.bits(), int(scratch_.bytesPerLine()), width(), height())) {
+      painter.drawImage(0, 0, scratch_);
       drawn = true;
     }
   }

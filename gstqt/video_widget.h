@@ -3,15 +3,17 @@
 // The appsink's callback (streaming thread) only swaps the newest sample into the shared
 // slot and posts one queued repaint at a time; the widget maps and draws the sample on the
 // UI thread. BGRx frames are drawn through a QImage over the mapped buffer. Camera formats
-// (I420, YUY2, NV12, ...) are converted at paint time, straight into the window's backing
-// store when the widget is shown unscaled and unobscured: one pass over the pixels instead
-// of a conversion and a copy, and frames the screen never shows are never converted.
+// (I420, YUY2, NV12, ...) are converted and scaled to the widget's size at paint time,
+// straight into the window's backing store when the widget is unobscured: one pass over the
+// pixels shown instead of a conversion of the whole frame and a copy, and frames the screen
+// never shows are never converted.
 #pragma once
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <QImage>
 #include <QWidget>
 
 #include <atomic>
@@ -46,13 +48,20 @@ protected:
   void paintEvent(QPaintEvent* event) override;
 
 private:
-  // Converts `frame` to BGRx into `out` (stride in bytes); false when it cannot.
-  bool Convert(const GstVideoFrame& frame, uint8_t* out, int stride);
+  // Converts `frame` to BGRx of `width` x `height` (scaling when the frame's size differs)
+  // into `out` (stride in bytes); false when it cannot.
+  bool Convert(const GstVideoFrame& frame, uint8_t* out, int stride, int width, int height);
   // The backing store's pixels under this widget when it may be written directly.
-  uint8_t* DirectTarget(QPainter& painter, int width, int height, int& stride);
+  uint8_t* DirectTarget(QPainter& painter, int& stride);
+
+  // The frame layout read from `layoutCaps_` (held), read again only when the caps change.
+  bool Layout(GstCaps* caps);
 
   std::shared_ptr<FrameSlot> slot_;
   uint64_t painted_ = 0;
+  GstCaps* layoutCaps_ = nullptr;
+  GstVideoInfo layout_{};
+  QImage scratch_;  // the converted frame when the backing store cannot take it directly
   GstVideoConverter* converter_ = nullptr;
   GstVideoInfo converterIn_{};
   GstVideoInfo converterOut_{};

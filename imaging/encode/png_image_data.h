@@ -5,8 +5,8 @@
 // red-green-blue (or red-green-blue-alpha when the bitmap has alpha) from the stored
 // blue-green-red-alpha order. Palette rows use filter None; true-colour rows the adaptive
 // choice among the five PNG filters (the smallest sum of the filtered bytes taken as signed
-// values), as libpng chooses by default. The stream is deflated in one call (libdeflate,
-// level 6): several times faster than zlib at that level, and as small.
+// values), as libpng chooses by default. Bands of rows are filtered and deflated (zlib,
+// run-length matching) in parallel and joined into the one stream.
 //
 // Failures raise CTextException through RaiseEncoderError: code 10 " Out of memory." when a
 // buffer cannot be had or the picture's size overflows. Refusing depths other than 8 and 32

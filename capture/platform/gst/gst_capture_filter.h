@@ -19,13 +19,20 @@ constexpr Guid kColorBalancePage{0x8A5D5C41, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 
 constexpr Guid kStreamFormatPage{0x8A5D5C42, 0x2B7E, 0x4C1F, {0x9A, 0x61, 0x4C, 0x55, 0x4D, 0x46, 0x4D, 0x54}};
 
 // Stream configuration of a device: its caps list as capabilities; the format is the caps
-// of the device bin's capsfilter.
+// of the device bin's capsfilter. videorate sits between the two capsfilters only while a
+// rate the device does not run at is wanted: it keeps the previous frame and sends out
+// copies sharing its memory, so the source's pool could never take a frame back and
+// allocated (and page-faulted) a new one for every frame.
 class GStreamConfig : public IAMStreamConfig {
 public:
-  GStreamConfig(GstElement* capsfilter, GstElement* ratefilter, std::vector<gstmap::Capability> caps)
-      : capsfilter_(Share(capsfilter)), ratefilter_(Share(ratefilter)), caps_(std::move(caps)) {
+  // The capsfilter is linked straight to the rate filter; `videorate` waits beside them.
+  GStreamConfig(GstElement* capsfilter, GstElement* videorate, GstElement* ratefilter,
+                std::vector<gstmap::Capability> caps)
+      : capsfilter_(Share(capsfilter)), videorate_(Share(videorate)), ratefilter_(Share(ratefilter)),
+        caps_(std::move(caps)) {
     if (!caps_.empty()) Apply(gstmap::MediaTypeFor(caps_.front().entry));
   }
+  bool ConvertsRate() const { return converting_; }
   Status GetPages(PropertyPageList& pages) override {
     pages.pages.clear();
     if (caps_.empty()) return status::kNoInterface;
@@ -108,11 +115,31 @@ private:
       rate.reset(gst_caps_new_any());
     }
     g_object_set(ratefilter_.get(), "caps", rate.get(), nullptr);
+    ConvertRate(!native && caps);
     if (want <= 0) t.videoInfo->AvgTimePerFrame = device.videoInfo->AvgTimePerFrame;
     current_ = t;
   }
+  // Puts videorate into the chain or takes it out (the element is stopped: SetFormat
+  // refuses while it streams).
+  void ConvertRate(bool on) {
+    if (on == converting_ || !videorate_) return;
+    GstElement* caps = capsfilter_.get();
+    GstElement* rate = videorate_.get();
+    GstElement* out = ratefilter_.get();
+    if (on) {
+      gst_element_unlink(caps, out);
+      gst_element_link_pads_full(caps, "src", rate, "sink", GST_PAD_LINK_CHECK_NOTHING);
+      gst_element_link_pads_full(rate, "src", out, "sink", GST_PAD_LINK_CHECK_NOTHING);
+    } else {
+      gst_element_unlink_many(caps, rate, out, nullptr);
+      gst_element_link_pads_full(caps, "src", out, "sink", GST_PAD_LINK_CHECK_NOTHING);
+    }
+    converting_ = on;
+  }
   Ref<GstElement> capsfilter_;
+  Ref<GstElement> videorate_;
   Ref<GstElement> ratefilter_;
+  bool converting_ = false;
   std::vector<gstmap::Capability> caps_;
   MediaType current_;
 };
@@ -150,13 +177,14 @@ public:
     source_ = source;
     gst_bin_add(GST_BIN(Bin()), source);
     capsfilter_ = Make("capsfilter");
-    GstElement* rate = Make("videorate");
+    videorate_ = Make("videorate");
     ratefilter_ = Make("capsfilter");
-    gst_element_link_many(source_, capsfilter_, rate, ratefilter_, nullptr);
+    // videorate joins the chain when a rate is wanted that the device does not run at.
+    gst_element_link_many(source_, capsfilter_, ratefilter_, nullptr);
   }
   void Init() {
     AddGhostPin(PinDirection::Output, "Capture", StaticPad(ratefilter_, "src"), guid::kPinCategoryCapture);
-    config_ = std::make_shared<GStreamConfig>(capsfilter_, ratefilter_, caps_);
+    config_ = std::make_shared<GStreamConfig>(capsfilter_, videorate_, ratefilter_, caps_);
     // Gaps in the driver's sequence numbers show at the source; the frames the capture
     // branch should receive are counted after the rate conversion.
     ProbeCounters(StaticPad(source_, "src"), &GCaptureFilter::CountGaps);
@@ -214,6 +242,7 @@ private:
   std::vector<gstmap::Capability> caps_;
   GstElement* source_ = nullptr;
   GstElement* capsfilter_ = nullptr;
+  GstElement* videorate_ = nullptr;
   GstElement* ratefilter_ = nullptr;
   std::shared_ptr<GStreamConfig> config_;
   std::shared_ptr<v4l2::IV4L2Io> nodeIo_;

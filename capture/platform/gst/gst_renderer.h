@@ -17,9 +17,10 @@ using namespace gsth;
 
 class GRendererFilter : public GFilter {
 public:
+  // No queue of its own: what feeds it (the grabber in a preview graph, the smart tee's
+  // preview branch in a capture graph) already has a leaky one, and the appsink never
+  // blocks. A second queue only handed every frame to one more thread.
   GRendererFilter() : GFilter(FilterKind::Renderer, "Video Renderer"), slot(std::make_shared<gstpreview::FrameSlot>()) {
-    GstElement* queue = Make("queue");
-    g_object_set(queue, "max-size-buffers", 2u, "leaky", 2, nullptr);
     // decodebin passes raw video through and decodes what cameras send compressed (MJPG).
     GstElement* decode = Make("decodebin");
     GstElement* convert = Make("videoconvert");
@@ -32,17 +33,16 @@ public:
     // wait-on-eos=false: a capture graph's EOS must not wait for the preview to be pulled.
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "wait-on-eos", FALSE,
                  "enable-last-sample", FALSE, nullptr);
-    gst_element_link(queue, decode);
     gst_element_link_many(convert, caps, sink, nullptr);
     g_signal_connect(decode, "pad-added", G_CALLBACK(&GRendererFilter::LinkDecoded), convert);
     gstpreview::AttachSink(GST_APP_SINK(sink), slot);
-    queue_ = queue;
+    input_ = decode;
   }
   ~GRendererFilter() override {
     gst_element_set_state(Bin(), GST_STATE_NULL);
     delete widget_.data();
   }
-  void Init() { AddGhostPin(PinDirection::Input, "Input", StaticPad(queue_, "sink")); }
+  void Init() { AddGhostPin(PinDirection::Input, "Input", StaticPad(input_, "sink")); }
   static void LinkDecoded(GstElement*, GstPad* pad, gpointer convert) {
     GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(convert), "sink");
     if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);
@@ -59,7 +59,7 @@ public:
   std::shared_ptr<gstpreview::FrameSlot> slot;
 
 private:
-  GstElement* queue_ = nullptr;
+  GstElement* input_ = nullptr;
   QPointer<gstpreview::PreviewWidget> widget_;
 };
 

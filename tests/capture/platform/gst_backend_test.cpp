@@ -1,10 +1,12 @@
 // Inside the GStreamer backend: a start that completes asynchronously (and one that fails on
-// the way), pad probes that never hold their filter, and device identity through the
-// synthetic device provider (identical cameras apart by bus path, one camera seen by two
-// providers listed once).
+// the way), pad probes that never hold their filter, frames leaving a camera in the source's
+// own buffers, and device identity through the synthetic device provider (identical cameras
+// apart by bus path, one camera seen by two providers listed once).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <cstdlib>
 #include <memory>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/platform/gst/gst_capture_filter.h"
 #include "capture/platform/gst/gst_errors.h"
 #include "capture/platform/gst/gst_graph.h"
 #include "capture/platform/gst/gst_platform.h"
@@ -173,6 +176,52 @@ TEST_F(GstBackendTest, PadProbesHoldTheCountersNotTheFilter) {
   EXPECT_EQ(graph->Stop(), status::kOk);
   graph.reset();
   EXPECT_EQ(capture.use_count(), 1);  // nothing else kept it
+}
+
+// At the device's own rate nothing between the source and the capture pin copies a frame:
+// each leaves in a buffer of the source's pool and goes back to it. (A copy's memory stays
+// shared while the preview or the grabber holds it, so the pool had to drop the buffer and
+// allocate a new one for every frame.) A rate the device does not run at converts again.
+TEST_F(GstBackendTest, FramesLeaveInTheSourcesOwnBuffersUnlessTheRateIsConverted) {
+  std::shared_ptr<IMoniker> camera;
+  ASSERT_EQ(platform_->ParseDisplayName("@device:gst:test:0", camera), status::kOk);
+  std::shared_ptr<IBaseFilter> capture;
+  ASSERT_EQ(camera->BindToFilter(capture), status::kOk);
+  auto config = std::dynamic_pointer_cast<gst::GCaptureFilter>(capture)->Config();
+  auto graph = NewGraph();
+  auto sink = TestSink::New();
+  ASSERT_EQ(graph->AddFilter(capture, ""), status::kOk);
+  ASSERT_EQ(graph->AddFilter(sink, ""), status::kOk);
+  ASSERT_EQ(Join(*graph, capture, sink), status::kOk);
+  struct Counts {
+    std::atomic<int> frames{0}, pooled{0};
+  } counts;
+  GstPad* out = std::static_pointer_cast<gst::GPin>(capture->EnumPins().front())->Pad();
+  const gulong probe = gst_pad_add_probe(
+      out, GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* c = static_cast<Counts*>(data);
+        c->frames++;
+        if (GST_PAD_PROBE_INFO_BUFFER(info)->pool) c->pooled++;
+        return GST_PAD_PROBE_OK;
+      },
+      &counts, nullptr);
+  MediaType format;
+  ASSERT_EQ(config->GetFormat(format), status::kOk);
+  for (const int64_t interval : {int64_t(333333), int64_t(1000000), int64_t(333333)}) {
+    SCOPED_TRACE(interval);
+    format.videoInfo->AvgTimePerFrame = interval;  // 30 fps is listed, 10 fps is not
+    ASSERT_EQ(config->SetFormat(format), status::kOk);
+    EXPECT_EQ(config->ConvertsRate(), interval != 333333);
+    counts.frames = counts.pooled = 0;
+    ASSERT_TRUE(Succeeded(graph->Run()));
+    EXPECT_TRUE(WaitFor([&] { return counts.frames >= 5; }));
+    EXPECT_EQ(graph->Stop(), status::kOk);
+    if (interval == 333333) {
+      EXPECT_EQ(counts.pooled.load(), counts.frames.load());
+    }
+  }
+  gst_pad_remove_probe(out, probe);
 }
 
 TEST_F(GstBackendTest, IdenticalCamerasStayApartAndOneCameraOfTwoProvidersIsListedOnce) {

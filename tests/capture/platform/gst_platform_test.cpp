@@ -209,6 +209,16 @@ TEST_F(GstPlatformTest, PreviewGraphRunsSnapshotsAndPaintsTheWidget) {
   }));
   EXPECT_LT(QColor(shot.pixel(316, 3)).red(), 60);
   EXPECT_GT(QColor(shot.pixel(316, 3)).blue(), 200);
+  // A window smaller or larger than the video shows all of it, scaled.
+  for (const QSize size : {QSize(160, 120), QSize(480, 360)}) {
+    window->SetWindowPosition(0, 20, size.width(), size.height());
+    const int right = size.width() - 3;
+    ASSERT_TRUE(WaitFor([&] {
+      shot = video->grab().toImage();
+      return shot.size() == size && QColor(shot.pixel(3, 3)).red() > 200 &&
+             QColor(shot.pixel(right, 3)).blue() > 200 && QColor(shot.pixel(right, 3)).red() < 60;
+    })) << size.width();
+  }
 
   // A running graph is not taken apart under its streaming threads.
   EXPECT_EQ(rig.graph->RemoveFilter(grabber->Filter()), status::kWrongState);

@@ -1,7 +1,9 @@
 // The PNG image data: rows built so that each of the five filters is the clear choice come
-// back from libpng pixel for pixel, with that filter recorded, and large pictures span
-// several IDAT chunks.
+// back from libpng pixel for pixel, with that filter recorded; large pictures span several
+// IDAT chunks, and pictures deflated in several bands at once make one valid stream no
+// larger than libpng's own.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -145,6 +147,91 @@ TEST(PngImageData, LargePictureSpansSeveralIdatChunks) {
       const uint8_t* p = back.At(x, y);
       ASSERT_TRUE(p[0] == q[2] && p[1] == q[1] && p[2] == q[0] && p[3] == 255) << x << "," << y;
     }
+}
+
+// Camera-like rows: a gradient with noise, and flat stretches whose runs cross the bands.
+std::unique_ptr<CWinBmp> CameraLike(int width, int height, uint16_t bpp, bool alpha) {
+  auto bmp = std::make_unique<CWinBmp>();
+  bmp->Create(width, height, bpp, alpha);
+  std::mt19937 random(11);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const bool flat = (y / 64) % 3 == 1;
+      if (bpp == 8) {
+        bmp->GetRowTable()[y][x] = flat ? 7 : uint8_t((x + y) / 8 + random() % 3);
+        continue;
+      }
+      uint8_t* p = bmp->GetRowTable()[y] + 4 * x;
+      for (int c = 0; c < 3; ++c) p[c] = flat ? uint8_t(40 * c) : uint8_t((x * (c + 1) + y) / 9 + random() % 5);
+      p[3] = alpha ? uint8_t(255 - y % 256) : 0;
+    }
+  if (bpp == 8) {
+    std::vector<RgbQuad> palette(256);
+    for (int i = 0; i < 256; ++i) palette[size_t(i)] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2), 0};
+    bmp->SetPalette(palette.data());
+  }
+  return bmp;
+}
+
+// The size libpng itself writes for the same pixels (its default compression and filters).
+size_t LibpngSize(const libio::Picture& picture, bool alpha) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(picture.width);
+  image.height = png_uint_32(picture.height);
+  image.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+  Bytes pixels;
+  for (size_t i = 0; i < picture.rgba.size(); ++i)
+    if (alpha || i % 4 != 3) pixels.push_back(picture.rgba[i]);
+  png_alloc_size_t size = 0;
+  EXPECT_TRUE(png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr));
+  return size_t(size);
+}
+
+TEST(PngImageData, PicturesOfSeveralBandsMakeOneStreamAsSmallAsLibpngs) {
+  struct Case {
+    int width, height;
+    uint16_t bpp;
+    bool alpha;
+  };
+  // Bands hold about a mebibyte of rows: two bands each, the last one short.
+  for (const Case c : {Case{1000, 400, 32, false}, Case{600, 700, 32, true}, Case{1100, 1000, 8, false}}) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " bpp " << c.bpp << " alpha " << c.alpha);
+    auto bmp = CameraLike(c.width, c.height, c.bpp, c.alpha);
+    CPNGEncoder encoder;
+    const Bytes file = encodetest::EncodeToMemory(encoder, *bmp);
+
+    // Signature, IHDR, PLTE at 8 bits, IDATs of 64 KiB but the last, IEND: nothing else.
+    std::vector<std::string> names;
+    for (size_t at = 8; at + 12 <= file.size(); at += 12 + Be32(file, at))
+      names.emplace_back(file.begin() + long(at) + 4, file.begin() + long(at) + 8);
+    const Chunks chunks = ReadChunks(file);
+    std::vector<std::string> want{"IHDR"};
+    if (c.bpp == 8) want.emplace_back("PLTE");
+    want.insert(want.end(), chunks.idatLengths.size(), "IDAT");
+    want.emplace_back("IEND");
+    EXPECT_EQ(names, want);
+    for (size_t i = 0; i + 1 < chunks.idatLengths.size(); ++i) EXPECT_EQ(chunks.idatLengths[i], 65536u);
+
+    // zlib checks the joined stream's checksum; libpng gives back every pixel.
+    const size_t bpp = c.bpp == 8 ? 1 : c.alpha ? 4 : 3;
+    Inflate(chunks.idat, (1 + size_t(c.width) * bpp) * size_t(c.height));
+    const libio::Picture back = libio::ReadPng(file);
+    ASSERT_EQ(back.width, c.width);
+    ASSERT_EQ(back.height, c.height);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) {
+        const uint8_t* q = bmp->GetRowTable()[y] + (c.bpp == 8 ? x : 4 * x);
+        const uint8_t* bgr = c.bpp == 8 ? &bmp->GetPalette()[*q].blue : q;
+        const uint8_t* p = back.At(x, y);
+        ASSERT_TRUE(p[0] == bgr[2] && p[1] == bgr[1] && p[2] == bgr[0] &&
+                    p[3] == (c.alpha ? q[3] : 255))
+            << x << "," << y;
+      }
+    if (c.bpp == 32) {
+      EXPECT_LE(file.size(), LibpngSize(back, c.alpha) * 105 / 100);
+    }
+  }
 }
 
 TEST(PngImageData, PaletteRowsAreUnfiltered) {
