@@ -9,11 +9,18 @@
 namespace {
 
 // The version line names the version the build was made as (the project's version), the
-// same that lumora-image --version and the package carry.
-QString VersionLine(int templateId) {
+// same that lumora-image --version and the package carry. A template line that already
+// names this version is kept exactly as written, spacing included ("1.0 1版").
+QString VersionLine(int templateId, const QString& templateLine) {
   const QString version = QStringLiteral(LUMORA_VERSION);
-  return templateId == res::kAboutBoxChinese ? QStringLiteral("lumora2003 %1版").arg(version)
-                                             : QStringLiteral("lumora2003 %1 version").arg(version);
+  const QString line = templateId == res::kAboutBoxChinese
+                           ? QStringLiteral("lumora2003 %1版").arg(version)
+                           : QStringLiteral("lumora2003 %1 version").arg(version);
+  QString bare = templateLine;
+  bare.remove(QLatin1Char(' '));
+  QString bareLine = line;
+  bareLine.remove(QLatin1Char(' '));
+  return bare == bareLine ? templateLine : line;
 }
 
 }  // namespace
@@ -29,7 +36,7 @@ CAboutBox::CAboutBox(QWidget* parent)
     if (c.kind != res::DialogControl::Kind::Static) continue;
     const QString text = QString::fromUtf8(c.text.data(), qsizetype(c.text.size()));
     for (QLabel* label : findChildren<QLabel*>())
-      if (label->text() == text) label->setText(VersionLine(m_templateId));
+      if (label->text() == text) label->setText(VersionLine(m_templateId, text));
     break;
   }
   skin::ApplySkin(this);

@@ -6,7 +6,6 @@ find_package(TIFF REQUIRED)
 find_package(ZLIB REQUIRED)
 # Rasteriser of the metafile player.
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
-pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 
 find_package(Qt6 QUIET COMPONENTS Widgets)
 pkg_check_modules(GST IMPORTED_TARGET
