@@ -1,36 +1,15 @@
 #include "imaging/core/trace.h"
+#include "tests/imaging/trace_file_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-class TraceTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() /
-            ("lumora_trace_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove(path_);
-  }
-  void TearDown() override {
-    trace::SetLevel(0);
-    trace::SetFile("");
-    std::filesystem::remove(path_);
-  }
-  std::string Contents() const {
-    std::ifstream in(path_);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::filesystem::path path_;
-};
+using TraceTest = TraceFileTest;
 
 TEST_F(TraceTest, NeedsBothAFileAndALevel) {
   trace::SetFile(path_.string());

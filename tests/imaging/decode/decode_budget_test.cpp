@@ -3,12 +3,8 @@
 // skipped while the picture goes on; object tables stay cheap with a million records.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +13,7 @@
 #include "imaging/decode/metafile/wemf_decoder.h"
 #include "imaging/decode/pict_decoder.h"
 #include "metafile_builder.h"
+#include "tests/imaging/trace_file_fixture.h"
 
 using decodetest::Argb;
 using decodetest::Bytes;
@@ -138,26 +135,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "memory limit of 50000 bytes (0 in use)."}),
     [](const testing::TestParamInfo<Refusal>& info) { return info.param.label; });
 
-class TraceFile : public testing::Test {
+// Tracing at level 2 into the test's own file.
+class TraceFile : public TraceFileTest {
 protected:
   void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() /
-            ("lumora_budget_" + std::to_string(::getpid()) + ".trace");
+    TraceFileTest::SetUp();
     trace::SetFile(path_.string());
     trace::SetLevel(2);
   }
-  void TearDown() override {
-    trace::SetLevel(0);
-    trace::SetFile("");
-    std::filesystem::remove(path_);
-  }
-  std::string Contents() const {
-    std::ifstream in(path_);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::filesystem::path path_;
 };
 
 TEST_F(TraceFile, BitmapsOverTheMemoryLimitAreSkippedAndDrawingGoesOn) {
