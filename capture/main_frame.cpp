@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,6 +19,7 @@
 #include "capture/platform/qt_owner.h"
 #include "playback/open_playback_window.h"
 #include "resources/resources.h"
+#include "ui/status_pane.h"
 
 namespace {
 
@@ -192,8 +192,8 @@ bool CMainFrame::CreateStatusBar() {
   m_statusBar->setObjectName(QString::number(kStatusBarId));
   m_statusBar->setSizeGripEnabled(true);
   // One pane: the stretching text pane.
-  m_pane0 = new QLabel(m_statusBar);
-  m_pane0->setText(QString::fromUtf8(res::LoadString(
+  m_pane0 = new ui::StatusPane(m_statusBar);
+  m_pane0->SetText(QString::fromUtf8(res::LoadString(
       res::kStrIdleMessage, m_menuResource == res::kMainMenuChinese ? res::kLangChinese
                                                                     : res::kLangEnglish)));
   m_statusBar->addWidget(m_pane0, 1);
@@ -202,10 +202,10 @@ bool CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::SetPaneText(const QString& text) {
-  if (m_pane0) m_pane0->setText(text);
+  if (m_pane0) m_pane0->SetText(text);
 }
 
-QString CMainFrame::PaneText() const { return m_pane0 ? m_pane0->text() : QString(); }
+QString CMainFrame::PaneText() const { return m_pane0 ? m_pane0->Text() : QString(); }
 
 // --- Menu rules ---
 

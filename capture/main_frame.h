@@ -30,8 +30,10 @@
 namespace v4l2 {
 class CV4L2Controls;
 }
+namespace ui {
+class StatusPane;
+}
 
-class QLabel;
 class QMenu;
 class QMessageBox;
 class QToolBar;
@@ -319,7 +321,7 @@ class CMainFrame : public QMainWindow {
   QString m_skinFolder;  // ends in '/'
   int32_t m_currentSkin = kPaperSkin;
 
-  QLabel* m_pane0 = nullptr;
+  ui::StatusPane* m_pane0 = nullptr;
   std::map<int, QAction*> m_actions;
   QTimer m_startupTimer;
   QTimer m_captureTimer;

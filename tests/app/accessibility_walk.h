@@ -19,6 +19,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "ui/status_pane.h"
+
 namespace a11ywalk {
 
 // Names and texts compared without mnemonic markers ("&F", or "(&F)" after Chinese text), the
@@ -70,13 +72,19 @@ inline void CheckMenu(QMenu* menu, QStringList& problems) {
   }
 }
 
+// What a label shows: the status pane draws its own text.
+inline QString LabelText(const QLabel* label) {
+  if (auto* pane = dynamic_cast<const ui::StatusPane*>(label)) return pane->Text();
+  return label->text();
+}
+
 // The texts a window shows: its title, its labels, buttons, group boxes, tool tips and the
 // entries of its lists.
 inline QSet<QString> ShownTexts(QWidget* window) {
   QSet<QString> shown{Plain(window->windowTitle())};
   for (QWidget* w : window->findChildren<QWidget*>()) {
     if (!w->toolTip().isEmpty()) shown << Plain(w->toolTip());
-    if (auto* l = qobject_cast<QLabel*>(w)) shown << Plain(l->text());
+    if (auto* l = qobject_cast<QLabel*>(w)) shown << Plain(LabelText(l));
     if (auto* b = qobject_cast<QAbstractButton*>(w)) shown << Plain(b->text());
     if (auto* g = qobject_cast<QGroupBox*>(w)) shown << Plain(g->title());
     if (auto* c = qobject_cast<QComboBox*>(w))
@@ -132,8 +140,8 @@ inline void CheckNode(QAccessibleInterface* i, const QSet<QString>& shown, QStri
   const QAccessible::Role role = i->role();
   const QString name = i->text(QAccessible::Name);
   if (auto* label = qobject_cast<QLabel*>(i->object()); label && role == QAccessible::StaticText) {
-    if (Plain(name) != Plain(label->text()))
-      problems << Who(i) + QStringLiteral(": label named '%1' shows '%2'").arg(name, label->text());
+    if (Plain(name) != Plain(LabelText(label)))
+      problems << Who(i) + QStringLiteral(": label named '%1' shows '%2'").arg(name, LabelText(label));
   } else if (Interactive(role)) {
     // A list's name may be one the window does not show (Qt's file chooser names its views);
     // it still needs one.
