@@ -7,6 +7,8 @@
 #include <QPaintEngine>
 #include <QPainter>
 
+#include "gstqt/yuv_to_bgrx.h"
+
 namespace media::gstpreview {
 
 PreviewWidget::PreviewWidget(std::shared_ptr<FrameSlot> slot) : slot_(std::move(slot)) {
@@ -38,6 +40,9 @@ bool PreviewWidget::Layout(GstCaps* caps) {
 
 bool PreviewWidget::Convert(const GstVideoFrame& frame, uint8_t* out, int stride, int w, int h) {
   if (w <= 0 || h <= 0) return false;
+  if (w == GST_VIDEO_FRAME_WIDTH(&frame) && h == GST_VIDEO_FRAME_HEIGHT(&frame) &&
+      YuvToBgrx(frame, out, stride))
+    return true;
   GstVideoInfo outInfo;
   gst_video_info_set_format(&outInfo, GST_VIDEO_FORMAT_BGRx, guint(w), guint(h));
   // The converter keeps rate, aspect and interlacing: only format and layout change.

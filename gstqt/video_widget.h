@@ -6,7 +6,7 @@
 // (I420, YUY2, NV12, ...) are converted and scaled to the widget's size at paint time,
 // straight into the window's backing store when the widget is unobscured: one pass over the
 // pixels shown instead of a conversion of the whole frame and a copy, and frames the screen
-// never shows are never converted.
+// never shows are never converted. At the picture's own size libyuv does it (yuv_to_bgrx.h).
 #pragma once
 
 #include <gst/app/gstappsink.h>
