@@ -10,10 +10,11 @@ namespace {
 const libyuv::YuvConstants* Matrix(const GstVideoColorimetry& c) {
   const bool full = c.range == GST_VIDEO_COLOR_RANGE_0_255;
   if (!full && c.range != GST_VIDEO_COLOR_RANGE_16_235) return nullptr;
+  using namespace libyuv;
   switch (c.matrix) {
-    case GST_VIDEO_COLOR_MATRIX_BT601: return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
-    case GST_VIDEO_COLOR_MATRIX_BT709: return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
-    case GST_VIDEO_COLOR_MATRIX_BT2020: return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+    case GST_VIDEO_COLOR_MATRIX_BT601: return full ? &kYuvJPEGConstants : &kYuvI601Constants;
+    case GST_VIDEO_COLOR_MATRIX_BT709: return full ? &kYuvF709Constants : &kYuvH709Constants;
+    case GST_VIDEO_COLOR_MATRIX_BT2020: return full ? &kYuvV2020Constants : &kYuv2020Constants;
     default: return nullptr;
   }
 }
@@ -27,9 +28,13 @@ bool YuvToBgrx(const GstVideoFrame& frame, uint8_t* out, int stride) {
   if (!matrix) return false;
   const int w = GST_VIDEO_FRAME_WIDTH(&frame), h = GST_VIDEO_FRAME_HEIGHT(&frame);
   // Planes by number (semi-planar and packed formats), components by name (planar ones).
-  auto plane = [&frame](int p) { return static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p)); };
+  auto plane = [&frame](int p) {
+    return static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+  };
   auto pitch = [&frame](int p) { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p); };
-  auto comp = [&frame](int c) { return static_cast<const uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, c)); };
+  auto comp = [&frame](int c) {
+    return static_cast<const uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, c));
+  };
   auto compPitch = [&frame](int c) { return GST_VIDEO_FRAME_COMP_STRIDE(&frame, c); };
   switch (GST_VIDEO_FRAME_FORMAT(&frame)) {
     case GST_VIDEO_FORMAT_I420:

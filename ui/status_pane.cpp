@@ -65,7 +65,8 @@ void StatusPane::paintEvent(QPaintEvent*) {
     paintFont_->setStyleStrategy(QFont::PreferNoShaping);
   }
   painter.setFont(*paintFont_);
-  const QRect area = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
+  const int m = margin();
+  const QRect area = contentsRect().marginsRemoved(QMargins(m, m, m, m));
   style()->drawItemText(&painter, area,
                         int(QStyle::visualAlignment(layoutDirection(), alignment())) |
                             Qt::TextSingleLine,

@@ -13,6 +13,7 @@
 #include <QBasicTimer>
 #include <QFont>
 #include <QLabel>
+#include <QPointer>
 
 #include <optional>
 
@@ -43,7 +44,7 @@ private:
   mutable std::optional<QFont> paintFont_;  // the widget's, unshaped where the script allows
   mutable QSize hint_;  // empty until measured; measured again when font or style change
   QBasicTimer latest_;  // running while new text waits for the window's repaint
-  QObject* window_ = nullptr;  // where that repaint is announced
+  QPointer<QObject> window_;  // where that repaint is announced
 };
 
 }  // namespace ui

@@ -13,7 +13,9 @@ namespace {
 
 // Counts one kind of event reaching an object.
 struct EventCounter : QObject {
-  EventCounter(QObject* target, QEvent::Type type) : type(type) { target->installEventFilter(this); }
+  EventCounter(QObject* target, QEvent::Type type) : type(type) {
+    target->installEventFilter(this);
+  }
   bool eventFilter(QObject*, QEvent* e) override {
     if (e->type() == type) ++count;
     return false;
