@@ -7,7 +7,7 @@
 // written into a pre-allocated file is followed by reserved space), and whether the writer
 // finished it. A writer that dies mid-capture leaves the header counts at zero, the RIFF and
 // "movi" sizes as placeholders and no index; such a file is "unfinished" and can be rescued
-// (avi_rescue.h). Every size is checked against the file before use; a damaged file gives
+// (avi_rebuild.h). Every size is checked against the file before use; a damaged file gives
 // an AviInfo with `problem` set, never a crash. The header list is read into memory only
 // up to kMaxHeaderBytes.
 #pragma once
