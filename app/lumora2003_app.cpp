@@ -5,6 +5,7 @@
 #include <QSettings>
 
 #include "app/about_box.h"
+#include "ui/accessibility.h"
 #include "ui/language.h"
 #include "ui/translations.h"
 #include "app/lumora2003_view.h"
@@ -163,6 +164,9 @@ void CLumora2003App::OnAppAbout() {
 void CLumora2003App::OnFileNew() { m_template->OpenDocumentFile(QString()); }
 
 void CLumora2003App::OnFileOpen() {
-  const QString path = QFileDialog::getOpenFileName(MainFrame());
-  if (!path.isEmpty()) m_template->OpenDocumentFile(path);
+  QFileDialog dialog(MainFrame());
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  a11y::RelateFileDialogCaptions(dialog);
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+    m_template->OpenDocumentFile(dialog.selectedFiles().constFirst());
 }

@@ -20,6 +20,7 @@
 #include "resources/resources.h"
 #include "resources/save_options_template.h"
 #include "snapshot/save_dialog/message_box.h"
+#include "ui/accessibility.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ CSaveDlg::CSaveDlg(bool openFileDialog, const QString& defaultExt, const QString
   expandedCaption_ = Utf8(res::AdvancedCaption(true, language));
   BuildOptionsArea(res::PickResource(res::kSaveOptionsChinese, res::kSaveOptionsEnglish));
   if (options_) options_->hide();
+  a11y::RelateFileDialogCaptions(*this);
 }
 
 CSaveDlg::~CSaveDlg() = default;

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -92,6 +93,12 @@ TEST_F(SaveDlgTest, OpensCollapsedOnTheBmpType) {
   EXPECT_EQ(combo->itemData(3).toInt(), 4);
   EXPECT_EQ(Ctl<QLineEdit>(*d, res::kIdcJpegQuality)->text(), "75");
   EXPECT_TRUE(messages_.empty());
+  // The chooser's captions name its lists for assistive tools.
+  for (const char* pair : {"lookIn", "fileType"}) {
+    auto* caption = d->findChild<QLabel*>(QString::fromLatin1(pair) + "Label");
+    ASSERT_NE(caption, nullptr) << pair;
+    EXPECT_EQ(caption->buddy(), d->findChild<QWidget*>(QString::fromLatin1(pair) + "Combo")) << pair;
+  }
 }
 
 TEST_F(SaveDlgTest, InitialNameChoosesItsType) {
