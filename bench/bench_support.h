@@ -3,6 +3,9 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +31,35 @@ inline std::string RunCommand(const std::string& command) {
     pclose(pipe);
   }
   return out;
+}
+
+// Runs `argv` (found on PATH unless it names a path) with `envp`, collecting its standard
+// output into `out`; its wait status, or -1 when it cannot start. `usage`, when given,
+// receives the CPU it used.
+inline int SpawnReadingOutput(char* const argv[], char* const envp[], std::string& out,
+                              rusage* usage = nullptr) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return -1;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, pipeEnds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&fa, pipeEnds[0]);
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv, envp);
+  posix_spawn_file_actions_destroy(&fa);
+  close(pipeEnds[1]);
+  if (rc != 0) {
+    close(pipeEnds[0]);
+    return -1;
+  }
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(pipeEnds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+  close(pipeEnds[0]);
+  int status = 0;
+  rusage ignored{};
+  wait4(pid, &status, 0, usage ? usage : &ignored);
+  return status;
 }
 
 inline double ThreadCpuSeconds() {

@@ -8,7 +8,6 @@
 // Runs on the platform Qt picks (xcb under xvfb-run, offscreen without a display).
 #include <benchmark/benchmark.h>
 
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,31 +111,12 @@ double GstLaunchPlaybin(const std::string& videoSink, double& mostDropped) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&fa, out[0]);
-  pid_t pid = 0;
-  const double start = bench::WallSeconds();
-  const int rc = posix_spawnp(&pid, "gst-launch-1.0", &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
-  if (rc != 0) {
-    close(out[0]);
-    return -1;
-  }
   std::string log;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(out[0], buf, sizeof buf)) > 0) log.append(buf, size_t(n));
-  close(out[0]);
-  int status = 0;
   rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  const double start = bench::WallSeconds();
+  const int status = bench::SpawnReadingOutput(argv.data(), environ, log, &usage);
   const double wall = bench::WallSeconds() - start;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
   mostDropped = std::max(mostDropped, DroppedInLog(log));
   return CpuSeconds(usage) / wall;
 }

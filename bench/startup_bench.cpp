@@ -6,8 +6,6 @@
 // Runs on the platform Qt picks (xcb under xvfb-run, offscreen without a display).
 #include <benchmark/benchmark.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +14,8 @@
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include "bench/bench_support.h"
 
 extern char** environ;
 
@@ -29,8 +29,6 @@ long long NowNs() {
 
 // Spawns `program` with the probe on; returns milliseconds from spawn to shown, or -1.
 double SpawnToShownMs(const std::string& program) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
   std::vector<std::string> env{"LUMORA_STARTUP_PROBE=1"};
   if (!std::getenv("DISPLAY")) env.emplace_back("QT_QPA_PLATFORM=offscreen");
   for (char** e = environ; *e; ++e)
@@ -38,28 +36,11 @@ double SpawnToShownMs(const std::string& program) {
   std::vector<char*> envp;
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&fa, out[0]);
   std::string path = program;
   char* argv[] = {path.data(), nullptr};
-  pid_t pid = 0;
-  const long long start = NowNs();
-  const int rc = posix_spawn(&pid, path.c_str(), &fa, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
-  if (rc != 0) {
-    close(out[0]);
-    return -1;
-  }
   std::string text;
-  char buf[256];
-  ssize_t n;
-  while ((n = read(out[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const long long start = NowNs();
+  if (bench::SpawnReadingOutput(argv, envp.data(), text) < 0) return -1;
   long long shown = 0;
   const auto at = text.find("shown ");
   if (at == std::string::npos || std::sscanf(text.c_str() + at, "shown %lld", &shown) != 1)
