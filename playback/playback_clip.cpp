@@ -2,12 +2,15 @@
 #include <QAction>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "gstqt/video_widget.h"
 #include "playback/playback_box.h"
 #include "playback/playback_window.h"
 #include "playback/running_objects.h"
+#include "playback/window_placement.h"
 #include "resources/resource_ids.h"
 
 using playback::CPlaybackGraph;
@@ -210,7 +213,7 @@ Status CPlaybackWnd::InitVideoWindow(int multiplier, int divisor) {
   EnablePlaybackItems(true);
   // The window frame comes on top of this size; the menu bar takes its height from the video.
   playerSized_ = false;
-  resize(multiplier * width / divisor, multiplier * height / divisor);
+  ResizeOnScreen(QSize(multiplier * width / divisor, multiplier * height / divisor));
   return playback::kOk;
 }
 
@@ -221,12 +224,33 @@ void CPlaybackWnd::FollowFrame() {
   if (frame == frameSeen_) return;
   frameSeen_ = frame;
   setMinimumSize(QSize(kMinWidth, kMinHeight) - frame);
-  if (playerSized_ && !fullScreen_) resize(QSize(kPlayerWidth, kPlayerHeight) - frame);
+  if (playerSized_ && !fullScreen_)
+    ResizeOnScreen(QSize(kPlayerWidth, kPlayerHeight) - frame);
+  else
+    KeepOnScreen(size(), *this);  // the frame came or changed around the same client area
+}
+
+void CPlaybackWnd::ResizeOnScreen(const QSize& size) {
+  resize(size);
+  KeepOnScreen(size, *this);
+}
+
+void CPlaybackWnd::KeepOnScreen(const QSize& size, const QWidget& by) {
+  if (!isVisible()) return;  // placed when shown
+  QScreen* screen = QGuiApplication::screenAt(by.frameGeometry().center());
+  if (!screen) screen = by.screen();
+  if (!screen) return;
+  // The size asked for (within the window's limits, as resize takes it): the window system
+  // may report the new size later than the call.
+  const QSize client = size.expandedTo(minimumSize()).boundedTo(maximumSize());
+  const QRect frame(frameGeometry().topLeft(), client + FrameSize());
+  const QPoint place = playback::PlaceInside(frame, screen->availableGeometry());
+  if (place != frame.topLeft()) move(place);
 }
 
 Status CPlaybackWnd::InitPlayerWindow() {
   playerSized_ = true;
-  resize(QSize(kPlayerWidth, kPlayerHeight) - FrameSize());
+  ResizeOnScreen(QSize(kPlayerWidth, kPlayerHeight) - FrameSize());
   CheckSizeItem(cmd::kPlayNormalSize);
   EnablePlaybackItems(false);
   return playback::kOk;

@@ -168,6 +168,11 @@ bool CPlaybackWnd::eventFilter(QObject* watched, QEvent* event) {
 void CPlaybackWnd::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   FollowFrame();
+  // The window system opens it over the main window, which may put part of it off screen.
+  if (!placed_) {
+    placed_ = true;
+    KeepOnScreen(size(), parentWidget() ? *parentWidget() : *this);
+  }
 }
 
 // A window manager frames a window after mapping it and then moves its client area.

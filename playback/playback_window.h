@@ -103,6 +103,12 @@ class CPlaybackWnd : public QMainWindow {
   // The outer sizes need the frame, which the window system gives (or changes) only once the
   // window is shown: the minimum, and the player size while the window has it, follow it.
   void FollowFrame();
+  // Resizes the window (frame excluded) and keeps it on its screen.
+  void ResizeOnScreen(const QSize& size);
+  // Moves the window of client size `size`, frame included, into the available area of the
+  // screen that holds the centre of `by`, when part of it lies outside. The window opens on
+  // the main window's screen and later stays on the one the user left it on.
+  void KeepOnScreen(const QSize& size, const QWidget& by);
 
   QWidget* client_ = nullptr;
   QVBoxLayout* clientLayout_ = nullptr;
@@ -116,6 +122,7 @@ class CPlaybackWnd : public QMainWindow {
   bool canStep_ = false;        // the frame stepper was acquired
   QSize frameSeen_{-1, -1};     // the frame the sizes were last taken with
   bool playerSized_ = false;    // the window has the player size
+  bool placed_ = false;         // first shown, on the main window's screen
   int state_ = playback::kNoClip;
   bool audioOnly_ = true;
   bool fullScreen_ = false;

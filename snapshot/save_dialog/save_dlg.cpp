@@ -355,7 +355,8 @@ QString CSaveDlg::ApplyTypeExtension() {
 }
 
 void CSaveDlg::RefreshFileName() {
-  // A name the user typed keeps its stem and changes its extension.
+  // A name the user typed keeps its stem and changes its extension. A folder typed before
+  // it stays in the box as typed: without it the file would go to the dialog's folder.
   auto* nameBox = qobject_cast<QLineEdit*>(Control(res::kIdcFileNameBox));
   if (!nameBox) return;
   const QString typed = nameBox->text().trimmed();
@@ -363,7 +364,8 @@ void CSaveDlg::RefreshFileName() {
     fileName_ = directory().absoluteFilePath(typed);
   else if (!typed.isEmpty())
     fileName_ = typed;
-  nameBox->setText(ApplyTypeExtension());
+  const QString folder = typed.left(typed.lastIndexOf(QLatin1Char('/')) + 1);
+  nameBox->setText(folder + ApplyTypeExtension());
 }
 
 void CSaveDlg::ShowOptions(bool show) {

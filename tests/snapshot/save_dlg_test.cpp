@@ -150,12 +150,26 @@ TEST_F(SaveDlgTest, ATypedFolderIsOpenedNotSavedAsAFile) {
   EXPECT_EQ(Confirm(*d, "shots2"), "shots2.jpg");
 }
 
-TEST_F(SaveDlgTest, TypeChangeKeepsTheTypedStem) {
-  auto d = Open();
-  Ctl<QLineEdit>(*d, res::kIdcFileNameBox)->setText("holiday.bmp");
-  ChooseType(*d, 1);
-  EXPECT_EQ(Ctl<QLineEdit>(*d, res::kIdcFileNameBox)->text(), "holiday.jpg");
-  EXPECT_EQ(QString::fromLatin1(d->Record().extension, 3), "JPG");
+TEST_F(SaveDlgTest, TypeChangeKeepsTheTypedStemAndFolder) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("snaps"));
+  const QString snaps = QDir(dir_.path()).absoluteFilePath("snaps");
+  const struct {
+    QString typed, shown, saved;
+  } cases[] = {{"holiday.bmp", "holiday.jpg", QDir(dir_.path()).absoluteFilePath("holiday.jpg")},
+               {snaps + "/s3", snaps + "/s3.jpg", snaps + "/s3.jpg"},
+               {"snaps/s3.bmp", "snaps/s3.jpg", snaps + "/s3.jpg"},
+               {"snaps/", "snaps/", ""}};
+  for (const auto& c : cases) {
+    auto d = Open();
+    auto* box = Ctl<QLineEdit>(*d, res::kIdcFileNameBox);
+    box->setText(c.typed);
+    ChooseType(*d, 1);
+    EXPECT_EQ(box->text().toStdString(), c.shown.toStdString());
+    EXPECT_EQ(QString::fromLatin1(d->Record().extension, 3), "JPG");
+    if (c.saved.isEmpty()) continue;
+    d->accept();
+    EXPECT_EQ(d->GetPathName().toStdString(), c.saved.toStdString());
+  }
 }
 
 TEST_F(SaveDlgTest, AdvancedButtonTogglesTheArea) {

@@ -10,7 +10,14 @@ default (black text on the window). A state that changes the background but not 
 is thus checked with the text colour it inherits. Gradients count with their worst stop.
 Every text must reach 4.5:1 (WCAG 2 AA), greyed text included: a greyed item is still read
 ("Stop Capture" is greyed most of the time); it looks greyed by standing out less than the
-normal text. Prints one table per skin; exits 1 when a skin falls short.
+normal text.
+
+Keyboard focus must show (WCAG 2.4.7, 1.4.11): the focused push button, check box, radio
+button, edit box, list and drop-down list draw an outline at least 2 px wide whose colour
+reaches 3:1 against the background the control sits on and 3:1 against what the same pixels
+show without focus (the unfocused border, or the control's own background where it has none).
+
+Prints one table per skin; exits 1 when a skin falls short.
 
 usage: skin_contrast.py SKIN_DIR
 """
@@ -21,6 +28,9 @@ from pathlib import Path
 HEX = re.compile(r"#[0-9a-fA-F]{6}\b")
 QT_DEFAULT_TEXT = "#000000"
 NEEDED = 4.5
+FOCUS_NEEDED = 3.0
+FOCUS_WIDTH = 2
+WIDTH = re.compile(r"(\d+)px")
 
 # What a control is drawn on and takes its text colour from, outward.
 OUTER = {
@@ -119,6 +129,57 @@ def text_and_ground(table, control, state):
     return fg, bg
 
 
+# Controls that take keyboard focus in the skinned dialogs.
+FOCUSABLE = ["QPushButton", "QCheckBox", "QRadioButton", "QLineEdit", "QListView",
+             "QListWidget", "QComboBox"]
+
+
+def border(rule_list):
+    """(width in px, colour) of a box after the rules, least specific first."""
+    width, col = 0, None
+    for decls in rule_list:
+        for key, v in decls.items():
+            if key == "border":
+                words = v.split()
+                if "none" in words:
+                    width, col = 0, None
+                    continue
+                w = next((WIDTH.fullmatch(x) for x in words if WIDTH.fullmatch(x)), None)
+                width = int(w.group(1)) if w else width
+                col = next((x for x in words if HEX.fullmatch(x) or x == "transparent"), col)
+            elif key == "border-width" and WIDTH.fullmatch(v):
+                width = int(WIDTH.fullmatch(v).group(1))
+            elif key == "border-color":
+                col = v
+    return width, col
+
+
+def focus_rows(table):
+    """One row per focusable control: (name, outline, ground, ratios, verdict)."""
+    rows = []
+    for control in FOCUSABLE:
+        if control not in table:
+            continue
+        own = table[control]
+        focus = table.get(control + ":focus")
+        out = chain(table, control, "")[1:]
+        ground = next((backgrounds(r) for r in out if backgrounds(r)), None) or ["#ffffff"]
+        name = control + ":focus outline"
+        fw, fc = border([own, focus or {}])
+        if not focus or not fc or not HEX.fullmatch(fc):
+            rows.append((name, "none", "/".join(ground), 0.0, 0.0, "LOW"))
+            continue
+        uw, uc = border([own])
+        if not uw or not uc or not HEX.fullmatch(uc):
+            uc = (backgrounds(own) or ground)[0]
+        on_ground = min(contrast(fc, g) for g in ground)
+        changed = contrast(fc, uc)
+        ok = fw >= FOCUS_WIDTH and on_ground >= FOCUS_NEEDED and changed >= FOCUS_NEEDED
+        rows.append((name, f"{fc} {fw}px", "/".join(ground), on_ground,
+                     changed, ("ok" if ok else "LOW") + f" (unfocused {uc})"))
+    return rows
+
+
 def check(path):
     table = rules(path.read_text(encoding="utf-8"))
     rows, short = [], 0
@@ -142,6 +203,10 @@ def check(path):
     print(f"== {path.name}")
     for name, fg, bg, ratio, verdict in rows:
         print(f"  {name:38} {fg} on {bg:17} {ratio:5.2f}:1  {verdict}")
+    for name, outline, bg, ratio, changed, verdict in focus_rows(table):
+        short += not verdict.startswith("ok")
+        print(f"  {name:38} {outline:11} on {bg:17} {ratio:5.2f}:1, "
+              f"against unfocused {changed:5.2f}:1  {verdict}")
     return short
 
 
