@@ -106,7 +106,7 @@ TEST(FileSink, FailedWriteRaisesAndKeepsTheTarget) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_EQ(code, -1);
-  EXPECT_EQ(text, "Encoder error: Writing " + target + " failed\n");
+  EXPECT_EQ(text, "Encoder error: Writing " + target + " failed: File too large\n");
   EXPECT_EQ(ReadFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
   EXPECT_EQ(dir.EntryCount(), 1u);
 }
