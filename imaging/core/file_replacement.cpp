@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -144,7 +145,7 @@ int CFileReplacement::CreateAside(mode_t mode) {
 }
 
 int CFileReplacement::CreateNamedAside(mode_t mode) {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   const size_t slash = target_.rfind('/');
   const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -206,9 +207,10 @@ int CFileReplacement::CommitWith(const void* data, size_t count) {
 int CFileReplacement::CommitAside() {
   if (exists_) {
     // The owner and group where the user may give them (root, a group the user is in);
-    // then the mode, which a change of owner would have cut.
+    // then the mode, which a change of owner would have cut. A file system that keeps no
+    // modes refuses; the copy then keeps the private mode it was made with.
     if (::fchown(fd_, oldOwner_, oldGroup_) != 0) (void)::fchown(fd_, uid_t(-1), oldGroup_);
-    if (::fchmod(fd_, oldMode_) != 0) return Fail(errno);
+    (void)::fchmod(fd_, oldMode_);
   }
   if (::fsync(fd_) != 0) return Fail(errno);
   if (asideName_.empty()) {
