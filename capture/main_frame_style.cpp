@@ -11,13 +11,31 @@
 #include "ui/accessibility.h"
 #include "ui/skin_engine.h"
 #include "capture/main_frame.h"
+#include "capture/profile_file.h"
 #include "resources/resources.h"
 
 namespace {
 
-// Profile section "style" of the application's own profile.
-constexpr const char* kPathKey = "style/path";
-constexpr const char* kDefaultKey = "style/default";
+// Section "style" of the application's own profile: the file QSettings names for the
+// application, written like every other profile (capture/profile_file.h).
+constexpr const char* kStyleSection = "style";
+constexpr const char* kPathKey = "path";
+constexpr const char* kDefaultKey = "default";
+
+CProfileFile StyleProfile() {
+  CProfileFile profile(QSettings().fileName());
+  profile.Load();
+  return profile;
+}
+
+QString StyleValue(const CProfileFile& profile, const char* key) {
+  return QString::fromStdString(profile.Get(kStyleSection, key).value_or(std::string()));
+}
+
+void StoreStyleValue(CProfileFile profile, const char* key, const QString& value) {
+  profile.Set(kStyleSection, key, value.toStdString());
+  profile.Save();  // not reported: the choice holds for this run all the same
+}
 
 struct SkinChoice {
   int command;
@@ -69,12 +87,12 @@ QString CMainFrame::HelpPathFor(const QString& skinFolder) {
 void CMainFrame::LoadStartupSkin() {
   // Without the skin control (a frame made outside the application) there is nothing to do.
   if (!skin::Current()) return;
-  QSettings profile;
-  QString file = profile.value(QLatin1String(kDefaultKey)).toString();
-  m_skinFolder = WithSlash(profile.value(QLatin1String(kPathKey)).toString());
+  const CProfileFile profile = StyleProfile();
+  QString file = StyleValue(profile, kDefaultKey);
+  m_skinFolder = WithSlash(StyleValue(profile, kPathKey));
   if (m_skinFolder.isEmpty()) {
     m_skinFolder = DefaultSkinFolder();
-    profile.setValue(QLatin1String(kPathKey), m_skinFolder);
+    StoreStyleValue(profile, kPathKey, m_skinFolder);
   }
   if (file.isEmpty()) file = m_skinFolder + QStringLiteral("Paper.skn");
   // Whatever was loaded, the Style menu shows Paper until the user picks a skin.
@@ -87,7 +105,7 @@ void CMainFrame::OnChooseSkin(int id) {
     m_currentSkin = s.number;
     const QString file = m_skinFolder + QLatin1String(s.file);
     LoadAndApply(file, this);
-    QSettings().setValue(QLatin1String(kDefaultKey), file);
+    StoreStyleValue(StyleProfile(), kDefaultKey, file);
   }
 }
 

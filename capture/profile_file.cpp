@@ -3,10 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+
+#include "imaging/core/file_replacement.h"
 
 namespace {
 
@@ -80,13 +81,9 @@ bool CProfileFile::Save() const {
     text += '[' + Escape(s.name) + "]\n";
     for (const auto& [key, value] : s.keys) text += Escape(key) + '=' + Escape(value) + '\n';
   }
-  QSaveFile file(m_path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  CFileReplacement file;
+  return file.Open(QFile::encodeName(m_path).toStdString()) == 0 &&
+         file.CommitWith(text.data(), text.size()) == 0;
 }
 
 void CProfileFile::Section::Set(std::string_view key, std::string_view value) {

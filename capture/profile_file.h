@@ -1,6 +1,7 @@
 // A user profile file: INI text of [sections] holding key=value lines, read whole and written
-// whole. Writes go to a temporary file in the same folder that is then renamed over the old
-// one, so a crash or a full disk never leaves half a profile behind.
+// whole. Writes replace the file whole or not at all (imaging/core/file_replacement.h), so a
+// crash or a full disk never leaves half a profile behind; a profile that is a link keeps
+// being one, and a read-only profile is not written.
 //
 // Reading never fails: a missing, unreadable, oversized or binary file reads as an empty
 // profile, and lines that are neither a section header nor key=value are skipped. Section and

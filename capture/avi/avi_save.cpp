@@ -1,84 +1,26 @@
 #include "capture/avi/avi_save.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
+
+#include "imaging/core/file_replacement.h"
 
 namespace avi {
 namespace {
 
-// The temporary copy: created beside the target (so the final rename stays on one file
-// system) and removed unless Commit succeeds.
-class TempFile {
- public:
-  explicit TempFile(const std::string& target) : target_(target) {}
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  bool Create() {
-    const size_t slash = target_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-      char suffix[48];
-      std::snprintf(suffix, sizeof suffix, ".%ld.%lx.%u.part", long(::getpid()),
-                    static_cast<unsigned long>(std::time(nullptr)), attempt);
-      const std::string path = dir + "." + base + suffix;
-      // 0666 and the umask: the copy gets the permissions of any new file of the user.
-      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0) {
-        path_ = path;
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-  int Fd() const { return fd_; }
-
-  bool Commit() {
-    if (::fdatasync(fd_) != 0) return false;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return false;
-    if (::rename(path_.c_str(), target_.c_str()) != 0) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  std::string target_;
-  std::string path_;
-  int fd_ = -1;
-};
-
 class FileSink final : public ByteSink {
  public:
-  FileSink(int fd, uint64_t total, const SaveOptions& options)
-      : fd_(fd), total_(total), options_(options) {}
+  FileSink(CFileReplacement& file, uint64_t total, const SaveOptions& options)
+      : file_(file), total_(total), options_(options) {}
 
   bool Write(std::span<const uint8_t> bytes) override {
     if (options_.abort && options_.abort->load()) {
       aborted_ = true;
       return false;
     }
-    for (size_t done = 0; done < bytes.size();) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : ENOSPC;
-        return false;
-      }
-      done += size_t(n);
-    }
+    error_ = file_.Write(bytes.data(), bytes.size());
+    if (error_ != 0) return false;
     written_ += bytes.size();
     if (options_.progress) options_.progress(written_, total_);
     return true;
@@ -88,7 +30,7 @@ class FileSink final : public ByteSink {
   uint64_t Written() const { return written_; }
 
  private:
-  int fd_;
+  CFileReplacement& file_;
   uint64_t total_;
   const SaveOptions& options_;
   uint64_t written_ = 0;
@@ -120,6 +62,11 @@ SaveResult SaveAviCopy(const std::string& from, const std::string& to, const Sav
       in.st_ino == out.st_ino)
     return Fail(SaveError::kSameFile, 0, "the copy would replace the capture file");
 
+  // A target that may not be written is refused before anything is read or written.
+  CFileReplacement file;
+  if (const int error = file.Open(to))
+    return Fail(SaveError::kCreateTarget, error, "cannot write " + to);
+
   const AviInfo info = ReadAviInfo(*src);
   if (!info.isAvi) return Fail(SaveError::kNotAvi, 0, info.problem);
 
@@ -142,14 +89,13 @@ SaveResult SaveAviCopy(const std::string& from, const std::string& to, const Sav
     result.frames = HeaderFrames(info);
   }
 
-  TempFile temp(to);
-  if (!temp.Create()) return Fail(SaveError::kCreateTarget, errno, "cannot create a file beside " + to);
-  FileSink sink(temp.Fd(), total, options);
+  FileSink sink(file, total, options);
   const RebuildEnd end = info.finished ? CopyPrefix(*src, total, sink) : WriteRebuilt(plan, *src, sink);
   if (sink.Aborted()) return Fail(SaveError::kAborted, 0, "aborted while writing");
   if (end == RebuildEnd::kSourceShort) return Fail(SaveError::kReadFailed, EIO, "the capture file changed while copying");
   if (end != RebuildEnd::kDone) return Fail(SaveError::kWriteFailed, sink.Error(), "writing the copy failed");
-  if (!temp.Commit()) return Fail(SaveError::kWriteFailed, errno, "finishing the copy failed");
+  if (const int error = file.Commit())
+    return Fail(SaveError::kWriteFailed, error, "finishing the copy failed");
   result.bytes = sink.Written();
   return result;
 }

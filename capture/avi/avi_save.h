@@ -6,9 +6,9 @@
 // the data) is rescued: its whole frames are written into a rebuilt, playable AVI
 // (avi_rebuild.h).
 //
-// The copy is written to a temporary file beside the target and renamed over it only once
-// everything is written and flushed to disk; a failure or an abort removes the temporary file
-// and leaves an existing target as it was. Runs on the caller's thread; `progress` is called
+// The copy replaces the target whole or not at all (imaging/core/file_replacement.h): a target
+// the user may not write is refused before anything is read, a link's file is written, and a
+// failure or an abort leaves an existing target as it was and nothing beside it. Runs on the caller's thread; `progress` is called
 // from it after each block written, and `abort` may be set from any thread.
 #pragma once
 
@@ -31,8 +31,8 @@ enum class SaveError {
   kDamagedHeader,  // unfinished, and its header list cannot be rebuilt from
   kNoFrames,       // unfinished, and not one whole frame in it
   kReadFailed,     // the source changed or could not be read while copying
-  kCreateTarget,
-  kWriteFailed,  // writing, flushing or renaming the copy failed (disk full, ...)
+  kCreateTarget,  // the target may not be written, or not created in its folder
+  kWriteFailed,   // writing or committing the copy failed (disk full, ...)
 };
 
 struct SaveOptions {

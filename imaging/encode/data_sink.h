@@ -5,10 +5,11 @@
 // while encoding.\n"; writing exactly up to the capacity succeeds. The buffer does not
 // grow: the caller sizes it from the worst case of the format (see CPicEncoder).
 //
-// CFileSink owns its buffer and writes it to disk in one piece when it is committed. The
-// bytes go to a temporary file beside the target, which replaces the target only after
-// every byte has been written; a sink that is destroyed without a successful Close (an
-// encoder raised) removes its temporary file, so the target stays as it was.
+// CFileSink owns its buffer and writes it to disk in one piece when it is committed, through
+// CFileReplacement (imaging/core/file_replacement.h): a link's file is written, a target the
+// user may not write is refused when the sink opens, before anything is encoded, and the
+// file holds the old picture or the new one, never a part. A sink that is destroyed without
+// a successful Close (an encoder raised) leaves the target as it was and nothing beside it.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "imaging/core/file_replacement.h"
 #include "imaging/core/object.h"
 
 class CDataSink : public CObject {
@@ -75,21 +77,21 @@ class CFileSink : public CDataSink {
 
 public:
   CFileSink() = default;
-  ~CFileSink() override;  // an open sink is discarded: its temporary file is removed
+  ~CFileSink() override;  // an open sink is discarded: the target stays as it was
 
-  // Creates the temporary file beside `path` and allocates the buffer. Returns 0, or -1
-  // when the file cannot be created or the buffer cannot be allocated (nothing is left).
+  // Prepares the replacement of `path` and allocates the buffer. Returns 0, or -1 when the
+  // file may not be written or created there, or the buffer cannot be allocated (nothing
+  // is left on disk).
   int OpenFile(const char* path, size_t capacity);
 
-  // Writes the bytes written so far to the temporary file and renames it over the target.
-  // Raises CTextException -1 "Encoder error: Writing <path> failed\n" when that fails;
-  // the target is then untouched and the temporary file removed.
+  // Makes the bytes written so far the file's contents. Raises CTextException -1
+  // "Encoder error: Writing <path> failed: <reason>\n" when that fails (a full disk); the
+  // target is then as it was.
   void Close() override;
 
 private:
   void Discard();
 
-  int fd_ = -1;
-  std::string tempPath_;
+  CFileReplacement file_;
   uint8_t* ownedBuffer_ = nullptr;
 };

@@ -53,6 +53,51 @@ TEST(ProfileFileTest, KeepsSectionsKeysAndOrderAcrossAWrite) {
   EXPECT_EQ(q.Get("camprof", "missing"), std::nullopt);
 }
 
+// A profile kept as a link (as configuration managers keep them) stays one; a read-only
+// profile is not written; a profile in a folder the user may not write is written in place.
+TEST(ProfileFileTest, WritesWhatTheUserMayWriteWherePermissionsAllow) {
+  const ObeyFilePermissions asUser;  // root too
+  ASSERT_TRUE(asUser.ok());
+  QTemporaryDir dir;
+  const QByteArray root = dir.path().toLocal8Bit();
+  ASSERT_EQ(::mkdir(root + "/ro", 0755), 0);
+  const auto put = [&](const char* name, mode_t mode) {
+    QFile f(dir.path() + "/" + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[camprof]\nTimeLimit=1\n");
+    f.close();
+    ASSERT_EQ(::chmod(root + "/" + name, mode), 0);
+  };
+  put("kept.ini", 0600);
+  ASSERT_EQ(::symlink("kept.ini", root + "/link.ini"), 0);
+  put("ro.ini", 0400);
+  put("ro/in.ini", 0640);
+  ASSERT_EQ(::chmod(root + "/ro", 0555), 0);
+  struct Case {
+    const char* path;
+    const char* written;
+    bool saved;
+    mode_t mode;
+  };
+  for (const Case& c : {Case{"link.ini", "kept.ini", true, 0600}, Case{"ro.ini", "ro.ini", false, 0400},
+                        Case{"ro/in.ini", "ro/in.ini", true, 0640}}) {
+    SCOPED_TRACE(c.path);
+    CProfileFile p(dir.path() + "/" + c.path);
+    p.Load();
+    p.Set("camprof", "TimeLimit", "2");
+    EXPECT_EQ(p.Save(), c.saved);
+    CProfileFile q(dir.path() + "/" + c.written);
+    q.Load();
+    EXPECT_EQ(q.GetInt("camprof", "TimeLimit", 0), c.saved ? 2 : 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(root + "/" + c.written, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+  }
+  EXPECT_TRUE(QFileInfo(dir.path() + "/link.ini").isSymLink());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 4);
+  ::chmod(root + "/ro", 0755);
+}
+
 TEST(ProfileFileTest, TextThatWouldBreakALineRoundTrips) {
   for (const std::string& text : std::vector<std::string>{"a=b", "50%", "line\nbreak\r", "[x]", ";not a comment",
                                  std::string("nul\0in", 6), "路径/视频.avi", ""}) {

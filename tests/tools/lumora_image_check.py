@@ -309,13 +309,18 @@ def check_bad_inputs(tool, directory):
 
 def check_usage_and_errors(tool, directory):
     source, _ = make_input(directory, "ppm", 7, 5)
-    for args in ([], ["encode"], ["encode", source], ["encode", source, "x.bmp", "--depth", "3"],
-                 ["encode", source, "x.bmp", "--quality", "0"], ["encode", source, "x.bmp", "--bogus"],
-                 ["frobnicate"], ["encode", source, "x.bmp", "extra"]):
+    # A usage error says what was wrong first, then gives the usage.
+    for args, problem in (([], "missing command"), (["encode"], "missing input file"),
+                          (["encode", source], "missing output file"),
+                          (["encode", source, "x.bmp", "--depth", "3"], "--depth must be 1, 8 or 24"),
+                          (["encode", source, "x.bmp", "--quality", "0"], "--quality needs a number from 1 to 100"),
+                          (["encode", source, "x.bmp", "--bogus"], "unknown option '--bogus'"),
+                          (["frobnicate"], "unknown command 'frobnicate'"), (["--bogus"], "unknown option '--bogus'"),
+                          (["encode", source, "x.bmp", "extra"], "unexpected argument 'extra'")):
         result = run_tool(tool, *args)
         check(result.returncode == 2, "usage %s: exit %d" % (args, result.returncode))
-        check("usage:" in result.stderr and "lumora-image encode IN OUT" in result.stderr,
-              "usage %s: no usage text" % args)
+        check(result.stderr.startswith("lumora-image: %s\nusage:\n" % problem) and
+              "lumora-image encode IN OUT" in result.stderr, "usage %s: %r" % (args, result.stderr[:80]))
 
     result = run_tool(tool, "encode", os.path.join(directory, "missing.ppm"), os.path.join(directory, "x.bmp"))
     check(result.returncode == 1 and result.stderr.startswith("lumora-image: error 4: "),

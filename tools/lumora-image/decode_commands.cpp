@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "imaging/core/file_replacement.h"
 #include "imaging/core/global_block.h"
 #include "imaging/core/text_exception.h"
 #include "imaging/core/win_bmp.h"
@@ -35,8 +36,6 @@ int Guarded(const std::string& in, const std::string& out, Work work) {
   return 0;
 }
 
-bool IsOption(const std::string& s) { return s.rfind("--", 0) == 0; }
-
 // A count, optionally followed by K, M or G (powers of 1024).
 bool ParseAmount(const std::string& text, uint64_t& value) {
   const char* end = text.data() + text.size();
@@ -54,7 +53,8 @@ bool ParseAmount(const std::string& text, uint64_t& value) {
   return true;
 }
 
-// Takes --max-pixels and --max-memory out of `args`. False on a missing or bad value.
+// Takes --max-pixels and --max-memory out of `args`. False, after the usage error, on a
+// missing or bad value.
 bool TakeLimits(Arguments& args, DecodeLimits& limits) {
   Arguments rest;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -66,8 +66,7 @@ bool TakeLimits(Arguments& args, DecodeLimits& limits) {
       continue;
     }
     if (i + 1 >= args.size() || !ParseAmount(args[i + 1], *target)) {
-      std::fprintf(stderr, "lumora-image: %s needs a count (K, M or G may follow)\n",
-                   args[i].c_str());
+      UsageError(args[i] + " needs a count (K, M or G may follow)");
       return false;
     }
     ++i;
@@ -78,12 +77,14 @@ bool TakeLimits(Arguments& args, DecodeLimits& limits) {
 
 }  // namespace
 
-bool WritePam(const CBmp& bmp, std::FILE* out) {
+int WritePam(const CBmp& bmp, CFileReplacement& out) {
   const int width = bmp.GetWidth();
   const int height = bmp.GetHeight();
-  if (std::fprintf(out, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
-                   width, height) < 0)
-    return false;
+  char header[128];
+  const int headerBytes = std::snprintf(
+      header, sizeof header, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+      width, height);
+  if (const int error = out.Write(header, size_t(headerBytes))) return error;
   // Rows go out in blocks of about 1 MiB: the picture is never held twice in memory.
   const size_t rowBytes = size_t(width) * 4;
   const size_t blockRows = std::max<size_t>(1, (size_t(1) << 20) / std::max<size_t>(rowBytes, 1));
@@ -114,18 +115,18 @@ bool WritePam(const CBmp& bmp, std::FILE* out) {
       }
     }
     if (++filled == blockRows || y == height - 1) {
-      if (std::fwrite(block.data(), rowBytes, filled, out) != filled) return false;
+      if (const int error = out.Write(block.data(), rowBytes * filled)) return error;
       filled = 0;
     }
   }
-  return true;
+  return 0;
 }
 
 int RunInfo(const Arguments& given) {
   Arguments args = given;
   DecodeLimits limits;
-  if (!TakeLimits(args, limits)) return PrintUsage();
-  if (args.size() != 1 || IsOption(args[0])) return PrintUsage();
+  if (!TakeLimits(args, limits)) return 2;
+  if (const int status = CheckFiles(args, {"input file"})) return status;
   return Guarded(args[0], "", [&] {
     CAnyPicDecoder decoder;
     decoder.SetLimits(limits);
@@ -139,50 +140,47 @@ int RunInfo(const Arguments& given) {
 int RunDecode(const Arguments& given) {
   Arguments args = given;
   DecodeLimits limits;
-  if (!TakeLimits(args, limits)) return PrintUsage();
+  if (!TakeLimits(args, limits)) return 2;
   std::vector<std::string> paths;
   int depth = 0;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--depth" && i + 1 < args.size() &&
-        (args[i + 1] == "0" || args[i + 1] == "8" || args[i + 1] == "32")) {
-      depth = std::stoi(args[++i]);
-    } else if (IsOption(args[i])) {
-      return PrintUsage();
-    } else {
+    if (args[i] != "--depth") {
       paths.push_back(args[i]);
+    } else if (i + 1 < args.size() &&
+               (args[i + 1] == "0" || args[i + 1] == "8" || args[i + 1] == "32")) {
+      depth = std::stoi(args[++i]);
+    } else {
+      return UsageError("--depth must be 0, 8 or 32");
     }
   }
-  if (paths.size() != 2) return PrintUsage();
+  if (const int status = CheckFiles(paths, {"input file", "output file"})) return status;
   return Guarded(paths[0], "", [&] {
     CAnyPicDecoder decoder;
     decoder.SetLimits(limits);
     CWinBmp bmp;
     decoder.DecodeFile(paths[0].c_str(), bmp, depth);
-    std::FILE* f = std::fopen(paths[1].c_str(), "wb");
-    const bool written = f != nullptr && WritePam(bmp, f);
-    const int error = errno;
-    const bool closed = f != nullptr && std::fclose(f) == 0;
-    if (!written || !closed) {
-      const std::string reason = std::strerror(written ? errno : error);
-      std::remove(paths[1].c_str());  // no half-written picture left behind
+    // Replaced whole or not at all, as the encoders' files are.
+    CFileReplacement out;
+    if (const int error = out.Open(paths[1]))
       throw CTextException(textexception::kOpenOutputFailed,
-                           "Opening " + paths[1] + " failed: " + reason);
-    }
+                           "Opening " + paths[1] + " failed: " + std::strerror(error));
+    int error = WritePam(bmp, out);
+    if (error == 0) error = out.Commit();
+    if (error != 0)
+      throw CTextException(textexception::kOpenOutputFailed,
+                           "Writing " + paths[1] + " failed: " + std::strerror(error));
   });
 }
 
 int RunConvert(const Arguments& given) {
   Arguments args = given;
   DecodeLimits limits;
-  if (!TakeLimits(args, limits)) return PrintUsage();
+  if (!TakeLimits(args, limits)) return 2;
   OutputOptions options;
   std::vector<std::string> rest;
   std::string error;
-  if (!ParseOutputOptions(args, options, rest, error)) {
-    std::fprintf(stderr, "lumora-image: %s\n", error.c_str());
-    return PrintUsage();
-  }
-  if (rest.size() != 2 || IsOption(rest[0]) || IsOption(rest[1])) return PrintUsage();
+  if (!ParseOutputOptions(args, options, rest, error)) return UsageError(error);
+  if (const int status = CheckFiles(rest, {"input file", "output file"})) return status;
   return Guarded(rest[0], rest[1], [&] {
     CAnyPicDecoder decoder;
     decoder.SetLimits(limits);

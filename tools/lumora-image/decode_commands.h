@@ -18,6 +18,7 @@
 #include "tools/lumora-image/commands.h"
 
 class CBmp;
+class CFileReplacement;
 
 int RunInfo(const Arguments& args);
 int RunDecode(const Arguments& args);
@@ -29,6 +30,6 @@ inline constexpr char kDecodeUsage[] =
 inline constexpr char kConvertUsage[] =
     "convert IN OUT [the options of encode] [--max-pixels N] [--max-memory BYTES]";
 
-// Writes the PAM file `decode` writes to `out`, a block of rows at a time; false when a
-// write fails.
-bool WritePam(const CBmp& bmp, std::FILE* out);
+// Writes the PAM file `decode` writes to `out`, a block of rows at a time; 0 or the errno
+// of the write that failed.
+int WritePam(const CBmp& bmp, CFileReplacement& out);

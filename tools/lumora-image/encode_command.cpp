@@ -1,7 +1,5 @@
 // lumora-image encode IN OUT [options]: a netpbm picture to any of the save formats, with
 // the same record and the same path as the snapshot window's Save.
-#include <cstdio>
-
 #include <memory>
 #include <new>
 
@@ -15,12 +13,8 @@ int RunEncode(const Arguments& args) {
   OutputOptions options;
   std::vector<std::string> rest;
   std::string error;
-  if (!ParseOutputOptions(args, options, rest, error)) {
-    std::fprintf(stderr, "lumora-image: %s\n", error.c_str());
-    return PrintUsage();
-  }
-  if (rest.size() != 2 || rest[0].rfind("--", 0) == 0 || rest[1].rfind("--", 0) == 0)
-    return PrintUsage();
+  if (!ParseOutputOptions(args, options, rest, error)) return UsageError(error);
+  if (const int status = CheckFiles(rest, {"input file", "output file"})) return status;
   try {
     auto bmp = std::make_unique<CWinBmp>();
     ReadNetpbm(rest[0], *bmp);

@@ -7,6 +7,7 @@
 // A command is one row of the table below.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "tools/lumora-image/commands.h"
 #include "tools/lumora-image/decode_commands.h"
@@ -28,13 +29,22 @@ void WriteUsage(std::FILE* out) {
   std::fputs("  lumora-image --help | --version\n", out);
 }
 
-int PrintUsage() {
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "lumora-image: %s\n", problem.c_str());
   WriteUsage(stderr);
   return 2;
 }
 
+int CheckFiles(const Arguments& args, std::initializer_list<const char*> names) {
+  for (const std::string& arg : args)
+    if (arg.rfind("--", 0) == 0) return UsageError("unknown option '" + arg + "'");
+  if (args.size() < names.size()) return UsageError(std::string("missing ") + names.begin()[args.size()]);
+  if (args.size() > names.size()) return UsageError("unexpected argument '" + args[names.size()] + "'");
+  return 0;
+}
+
 int main(int argc, char** argv) {
-  if (argc < 2) return PrintUsage();
+  if (argc < 2) return UsageError("missing command");
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
       WriteUsage(stdout);
@@ -49,5 +59,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], command.name) == 0)
       return command.run(Arguments(argv + 2, argv + argc));
   }
-  return PrintUsage();
+  return UsageError(std::string(argv[1]).rfind('-', 0) == 0
+                        ? "unknown option '" + std::string(argv[1]) + "'"
+                        : "unknown command '" + std::string(argv[1]) + "'");
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "imaging/core/file_replacement.h"
 #include "imaging/core/text_exception.h"
 #include "tools/lumora-image/write_output.h"
 
@@ -17,13 +18,9 @@ std::string OpenReason(const std::string& path, bool forWriting) {
   const bool exists = ::stat(path.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
   if (forWriting) {
-    // Nothing is created: the file itself when it is there, else its folder must take it.
-    std::string target = path;
-    if (!exists) {
-      const size_t slash = path.find_last_of('/');
-      target = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    }
-    return ::access(target.c_str(), exists ? W_OK : W_OK | X_OK) == 0 ? "" : std::strerror(errno);
+    // The same test the writer made, without creating anything.
+    const int error = ReplacementObstacle(path);
+    return error == 0 ? "" : std::strerror(error);
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);

@@ -21,8 +21,12 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
+
+#include "tests/obey_file_permissions.h"
+#include "tests/small_volume.h"
 
 extern char** environ;
 
@@ -135,7 +139,7 @@ class AviSaveTest : public testing::Test {
   // No temporary copies left anywhere in the folder.
   void ExpectNoLeftovers() {
     for (const auto& e : fs::directory_iterator(dir_))
-      EXPECT_EQ(e.path().string().find(".part"), std::string::npos) << e.path();
+      EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
   }
   fs::path Clip(const char* name) { return clips_.at(name); }
   fs::path Variant(const char* name, const std::function<void(std::vector<uint8_t>&)>& edit,
@@ -386,6 +390,76 @@ TEST_F(AviSaveTest, RefusesWhatCannotBeSaved) {
   }
   EXPECT_EQ(ProbedFrames(Clip("raw.avi")), kClipFrames);  // refusing to copy onto it kept it
   ExpectNoLeftovers();
+}
+
+// Copying over a file as an ordinary user. A read-only copy is refused before anything is
+// read; a link's file receives the copy; a copy in a read-only folder is written in place,
+// also after an abort keeping the old one; a full disk fails beside the file and in place.
+// The old file stays whole or is replaced whole, keeps its mode, and nothing is left.
+TEST_F(AviSaveTest, ReplacesOnlyWhatTheUserMayWriteAndLosesNothing) {
+  const ObeyFilePermissions asUser;  // root too
+  ASSERT_TRUE(asUser.ok());
+  SmallVolume volume(512 * 1024);  // less than the clip
+  if (!volume.ok()) GTEST_SKIP() << "no small volume to fill: " << volume.why();
+  const fs::path home = dir_ / "as-user";
+  fs::create_directories(home / "ro");
+  fs::create_directories(fs::path(volume.path()) / "ro");
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  const auto put = [&](const fs::path& p, mode_t mode) {
+    WriteAll(p, old);
+    ::chmod(p.c_str(), mode);
+  };
+  put(home / "ro.avi", 0444);
+  put(home / "target.avi", 0640);
+  fs::create_symlink("target.avi", home / "link.avi");
+  put(home / "ro" / "in.avi", 0664);
+  put(fs::path(volume.path()) / "full.avi", 0640);
+  put(fs::path(volume.path()) / "ro" / "full.avi", 0640);
+  for (const fs::path& folder : {home / "ro", fs::path(volume.path()) / "ro"}) ::chmod(folder.c_str(), 0555);
+  struct Case {
+    fs::path to, written;
+    bool abort;
+    SaveError error;
+    int sysError;
+    mode_t mode;
+  };
+  const Case cases[] = {
+      {home / "ro.avi", home / "ro.avi", false, SaveError::kCreateTarget, EACCES, 0444},
+      {home / "link.avi", home / "target.avi", false, SaveError::kNone, 0, 0640},
+      {home / "ro" / "in.avi", home / "ro" / "in.avi", true, SaveError::kAborted, 0, 0664},
+      {home / "ro" / "in.avi", home / "ro" / "in.avi", false, SaveError::kNone, 0, 0664},
+      {fs::path(volume.path()) / "full.avi", fs::path(volume.path()) / "full.avi", false,
+       SaveError::kWriteFailed, ENOSPC, 0640},
+      {fs::path(volume.path()) / "ro" / "full.avi", fs::path(volume.path()) / "ro" / "full.avi", false,
+       SaveError::kWriteFailed, ENOSPC, 0640},
+  };
+  const auto names = [&] {
+    std::set<fs::path> all;
+    for (const fs::path& root : {home, fs::path(volume.path())})
+      for (const auto& e : fs::recursive_directory_iterator(root)) all.insert(e.path());
+    return all;
+  };
+  const std::set<fs::path> before = names();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.to.string() + (c.abort ? " aborted" : ""));
+    std::atomic<bool> abort = false;
+    SaveOptions options;
+    options.abort = &abort;
+    options.progress = [&](uint64_t, uint64_t) { abort = c.abort; };
+    const SaveResult r = SaveAviCopy(Clip("raw.avi"), c.to, options);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.sysError, c.sysError);
+    if (c.error == SaveError::kNone)
+      EXPECT_EQ(ProbedFrames(c.written), kClipFrames);
+    else
+      EXPECT_EQ(ReadAll(c.written), old);
+    struct stat st {};
+    ASSERT_EQ(::stat(c.written.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_TRUE(fs::is_symlink(home / "link.avi"));
+    EXPECT_EQ(names(), before) << "nothing left beside it";
+  }
+  for (const fs::path& folder : {home / "ro", fs::path(volume.path()) / "ro"}) ::chmod(folder.c_str(), 0755);
 }
 
 }  // namespace

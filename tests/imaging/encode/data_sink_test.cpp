@@ -6,12 +6,16 @@
 
 #include <csignal>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "encode_test_util.h"
 #include "imaging/core/text_exception.h"
 #include "imaging/encode/any_pic_encoder.h"
+#include "tests/obey_file_permissions.h"
+#include "tests/small_volume.h"
 
 using encodetest::ReadFile;
 using encodetest::TempDir;
@@ -106,7 +110,7 @@ TEST(FileSink, FailedWriteRaisesAndKeepsTheTarget) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_EQ(code, -1);
-  EXPECT_EQ(text, "Encoder error: Writing " + target + " failed\n");
+  EXPECT_EQ(text, "Encoder error: Writing " + target + " failed: File too large\n");
   EXPECT_EQ(ReadFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
   EXPECT_EQ(dir.EntryCount(), 1u);
 }
@@ -149,6 +153,76 @@ TEST(EncodeFile, UncreatableFileRaisesOpeningFailed) {
     EXPECT_EQ(e.GetErrorCode(), -1);
     EXPECT_EQ(std::string(e.GetErrorText()), "Encoder error: Opening " + target + " failed\n");
   }
+}
+
+// Saving over a file as an ordinary user: a read-only picture is refused before anything is
+// encoded, with the message of a file that cannot be opened; a link's picture is replaced; a
+// picture in a read-only folder is written in place; a full disk is reported. Whatever
+// happens, the old picture stays whole or is replaced whole, keeps its mode, and nothing is
+// left beside it.
+TEST(EncodeFile, ReplacesOnlyWhatTheUserMayWriteAndLosesNothing) {
+  const ObeyFilePermissions asUser;  // root too
+  ASSERT_TRUE(asUser.ok());
+  SmallVolume volume(64 * 1024);
+  if (!volume.ok()) GTEST_SKIP() << "no small volume to fill: " << volume.why();
+  namespace fs = std::filesystem;
+  const std::string old(10000, 'o');
+  auto put = [&](const std::string& name, mode_t mode) {
+    std::ofstream(volume / name) << old;
+    ::chmod((volume / name).c_str(), mode);
+  };
+  fs::create_directory(volume / "ro");
+  put("ro.bmp", 0444);
+  put("target.bmp", 0640);
+  fs::create_symlink("target.bmp", volume / "link.bmp");
+  put("ro/in.bmp", 0664);
+  ::chmod((volume / "ro").c_str(), 0555);
+  struct Case {
+    const char* path;
+    const char* written;  // the file that changes, if any
+    int width;            // 40 x 40 x 24 bits fits the volume; 200 x 200 does not
+    const char* error;    // the text raised, "" when saved
+    mode_t mode;
+  };
+  const Case cases[] = {
+      {"ro.bmp", "ro.bmp", 40, "Encoder error: Opening %s failed\n", 0444},
+      {"link.bmp", "target.bmp", 40, "", 0640},
+      {"ro/in.bmp", "ro/in.bmp", 40, "", 0664},
+      {"target.bmp", "target.bmp", 200, "Encoder error: Writing %s failed: No space left on device\n", 0640},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string path = volume / c.path, written = volume / c.written;
+    const std::vector<uint8_t> before = ReadFile(written);
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(volume.path())) names.insert(e.path());
+    auto bmp = encodetest::MakeNoise(c.width, c.width, 32, 3);
+    std::string raised;
+    try {
+      CAnyPicEncoder().EncodeFile(path.c_str(), *bmp);
+    } catch (const CTextException& e) {
+      raised = e.GetErrorText();
+      EXPECT_EQ(e.GetErrorCode(), -1);
+    }
+    char expected[512] = "";
+    std::snprintf(expected, sizeof expected, c.error, path.c_str());
+    EXPECT_EQ(raised, expected);
+    const std::vector<uint8_t> after = ReadFile(written);
+    if (*c.error != 0) {
+      EXPECT_TRUE(after == before) << "the old picture changed";
+    } else {
+      EXPECT_EQ(after.size(), size_t(54 + 40 * 40 * 3));
+      EXPECT_EQ(after[0], 'B');
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(written.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_TRUE(fs::is_symlink(volume / "link.bmp"));
+    std::set<std::string> now;
+    for (const auto& e : fs::recursive_directory_iterator(volume.path())) now.insert(e.path());
+    EXPECT_EQ(now, names) << "nothing left beside it";
+  }
+  ::chmod((volume / "ro").c_str(), 0755);
 }
 
 }  // namespace
