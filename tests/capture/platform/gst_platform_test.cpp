@@ -408,12 +408,7 @@ TEST_F(GstPlatformTest, MjpgCameraPreviewsSnapshotsAndCapturesWithoutReencoding)
   Detach(*rig.graph, rig.capture);
 
   const std::string file = (dir_ / "camera-mjpg.avi").string();
-  std::shared_ptr<IBaseFilter> mux;
-  std::shared_ptr<IFileSinkFilter> sink;
-  ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
-  ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
-                                      nullptr, mux),
-            status::kOk);
+  RenderToFile(rig, file);
   EXPECT_EQ(rig.builder->RenderStream(&guid::kPinCategoryPreview, &guid::kMediaTypeVideo, rig.capture,
                                       nullptr, nullptr),
             status::kPreviewFromCapture);
