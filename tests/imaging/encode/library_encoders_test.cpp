@@ -83,6 +83,21 @@ TEST(PngEncoder, SinkOverflowPassesThroughAndEncoderStaysUsable) {
   EXPECT_FALSE(encodetest::EncodeToMemory(encoder, *bmp).empty());
 }
 
+TEST(PngEncoder, BitmapWithoutPixelsRaisesOutOfMemory) {
+  for (uint16_t bpp : {8, 32}) {
+    CWinBmp bmp;
+    bmp.Create(0, 0, bpp, false);
+    CPNGEncoder encoder;
+    try {
+      encodetest::EncodeToMemory(encoder, bmp);
+      FAIL() << bpp;
+    } catch (const CTextException& e) {
+      EXPECT_EQ(e.GetErrorCode(), 10) << bpp;
+      EXPECT_STREQ(e.GetErrorText(), "Encoder error:  Out of memory.\n") << bpp;
+    }
+  }
+}
+
 // The first value of the luminance quantisation table (the DC step) tells the quality:
 // the standard table starts at 16, scaled by 5000 / q below 50 and 200 - 2q above.
 int FirstLuminanceStep(const Bytes& file) {
@@ -144,6 +159,19 @@ TEST(JpegEncoder, PalettedBitmapConvertedToTrueColourInPlace) {
   const libio::Picture back = libio::ReadJpeg(file);
   EXPECT_EQ(back.width, 7);
   EXPECT_EQ(back.height, 5);
+}
+
+// The file equals libjpeg's own with the floating-point DCT, which differs from the
+// integer DCT's on noise.
+TEST(JpegEncoder, FloatingPointDctAsLibjpegWritesIt) {
+  auto bmp = encodetest::MakeNoise(40, 24, 32, 6);
+  libio::Picture picture{40, 24, {}};
+  for (uint32_t rgb : encodetest::Colours(*bmp))
+    picture.rgba.insert(picture.rgba.end(), {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255});
+  CJPEGEncoder encoder;
+  const Bytes file = encodetest::EncodeToMemory(encoder, *bmp);
+  EXPECT_EQ(file, libio::WriteJpeg(picture, 75, JDCT_FLOAT));
+  EXPECT_NE(file, libio::WriteJpeg(picture, 75, JDCT_ISLOW));
 }
 
 TEST(JpegEncoder, OverflowRaisesCode11AndNextFileWorks) {
@@ -228,7 +256,7 @@ TEST(TiffEncoder, PhotometricChoice) {
   }
 }
 
-TEST(TiffEncoder, ColourMapHoldsFullScaleSixteenBitValues) {
+TEST(TiffEncoder, ColourMapHoldsTheEightBitValuesShiftedLeftByEight) {
   auto bmp = encodetest::MakeNoise(4, 4, 8, 1);
   std::vector<RgbQuad> palette(256);
   palette[0] = {0, 128, 255, 255};  // blue 0, green 128, red 255
@@ -238,11 +266,11 @@ TEST(TiffEncoder, ColourMapHoldsFullScaleSixteenBitValues) {
   CAnyPicEncoder().EncodeFile((dir / "x.tif").c_str(), *bmp);
   const TiffTags tags = ReadTiffTags(dir / "x.tif");
   ASSERT_EQ(tags.red.size(), 256u);
-  EXPECT_EQ(tags.red[0], 65535);  // 255 x 257: 16-bit full scale
-  EXPECT_EQ(tags.green[0], 32896);
+  EXPECT_EQ(tags.red[0], 65280);
+  EXPECT_EQ(tags.green[0], 32768);
   EXPECT_EQ(tags.blue[0], 0);
-  EXPECT_EQ(tags.red[7], 257);
-  EXPECT_EQ(tags.blue[7], 771);
+  EXPECT_EQ(tags.red[7], 256);
+  EXPECT_EQ(tags.blue[7], 768);
 }
 
 TEST(TiffEncoder, FileTooBigForTheBufferIsAnErrorNotATruncatedFile) {
