@@ -7,11 +7,10 @@
 // choice among the five PNG filters (the smallest sum of the filtered bytes taken as signed
 // values), as libpng chooses by default. Bands of rows are filtered, then deflated, in
 // parallel and joined into the one stream; each band deflates with the end of the band
-// before it as its dictionary. Palette bands use full matching at zlib's level 6, as libpng
-// does; a true-colour band uses run lengths alone when a sample of it shows that longer
-// matches do not pay (camera noise), else full matching; small bands try both (and level
-// 6 for filtered data) and keep the smallest. The result stays within a few percent of
-// libpng's default output, smaller on photographs.
+// before it as its dictionary. Palette bands use libpng's setting (zlib level 6); a
+// true-colour band uses run lengths alone when a sample of it shows that longer matches
+// gain little (camera noise), else libpng's setting for filtered rows; small bands try
+// every method and keep the smallest. Files stay within a few percent of libpng's.
 //
 // Failures raise CTextException through RaiseEncoderError: code 10 " Out of memory." when a
 // buffer cannot be had or the picture's size overflows. Refusing depths other than 8 and 32
