@@ -61,7 +61,8 @@ inline std::vector<uint8_t> GraphicsAndText(int width, int height) {
         const uint8_t* glyph = &glyphs[next() % kGlyphs * kGlyphWidth * kGlyphHeight];
         for (size_t gy = 0; gy < kGlyphHeight; ++gy)
           for (size_t gx = 0; gx < kGlyphWidth; ++gx)
-            if (const uint8_t tone = glyph[gy * kGlyphWidth + gx]) put(x + gx, line + gy, tones[tone]);
+            if (const uint8_t tone = glyph[gy * kGlyphWidth + gx])
+              put(x + gx, line + gy, tones[tone]);
       }
       x += kGlyphWidth + 1;  // the space between words
     }
@@ -92,7 +93,8 @@ inline std::unique_ptr<CWinBmp> RepeatedRows(int width, int height) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) bmp->GetRowTable()[y][x] = uint8_t(x);
   std::vector<RgbQuad> palette(256);
-  for (int i = 0; i < 256; ++i) palette[size_t(i)] = {uint8_t(i), uint8_t(i / 2), uint8_t(255 - i), 0};
+  for (int i = 0; i < 256; ++i)
+    palette[size_t(i)] = {uint8_t(i), uint8_t(i / 2), uint8_t(255 - i), 0};
   bmp->SetPalette(palette.data());
   return bmp;
 }
@@ -121,8 +123,10 @@ inline bool Write(const CBmp& bitmap, const uint8_t* const* rows, std::vector<ui
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color colours[256];
   if (palette) {
-    for (int i = 0; i < 256; ++i)
-      colours[i] = {bitmap.GetPalette()[i].red, bitmap.GetPalette()[i].green, bitmap.GetPalette()[i].blue};
+    for (int i = 0; i < 256; ++i) {
+      const RgbQuad& entry = bitmap.GetPalette()[i];
+      colours[i] = {entry.red, entry.green, entry.blue};
+    }
     png_set_PLTE(png, info, colours, 256);
   }
   png_write_info(png, info);

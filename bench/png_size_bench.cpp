@@ -48,8 +48,8 @@ std::vector<uint8_t> Photo(int width, int height, std::string& source) {
   const std::string raw = "/tmp/lumora_png_bench_" + std::to_string(getpid()) + ".rgb";
   const char* env = std::getenv("LUMORA_BENCH_PHOTO");
   source = bench::RunCommand("/usr/bin/python3 " LUMORA_SOURCE_DIR "/bench/pillow_encode.py picture " +
-                             raw + " " + std::to_string(width) + " " + std::to_string(height) + " " +
-                             (env != nullptr ? env : kDefaultPhoto));
+                             raw + " " + std::to_string(width) + " " + std::to_string(height) +
+                             " " + (env != nullptr ? env : kDefaultPhoto));
   while (!source.empty() && source.back() == '\n') source.pop_back();
   std::ifstream file(raw, std::ios::binary);
   std::vector<uint8_t> bgr{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -72,19 +72,23 @@ const Set& TheSet() {
     std::string source;
     const std::vector<uint8_t> photo = Photo(1920, 1080, source);
     const std::vector<uint8_t> small = Photo(320, 240, source);
-    s["camera"] = {"camera frame, 24-bit", pngset::TrueColour(1920, 1080, bench::CameraPicture(1920, 1080))};
+    s["camera"] = {"camera frame, 24-bit",
+                   pngset::TrueColour(1920, 1080, bench::CameraPicture(1920, 1080))};
     if (photo.size() == size_t(1920) * 1080 * 3 && small.size() == size_t(320) * 240 * 3) {
       s["photo"] = {"photo (" + source + "), 24-bit", pngset::TrueColour(1920, 1080, photo)};
       s["photo8"] = {"photo, 8-bit palette", Converted(*s["photo"].bitmap, false)};
       s["grey"] = {"photo, 8-bit grey", Converted(*s["photo"].bitmap, true)};
-      s["small8"] = {"photo, 8-bit palette", Converted(*pngset::TrueColour(320, 240, small), false)};
+      s["small8"] = {"photo, 8-bit palette",
+                     Converted(*pngset::TrueColour(320, 240, small), false)};
       std::vector<uint8_t> row(photo.begin() + 540 * 1920 * 3, photo.begin() + 541 * 1920 * 3);
       s["row"] = {"one row of the photo, 24-bit", pngset::TrueColour(1920, 1, row)};
     }
-    s["graphics"] = {"flat graphics and text, 24-bit", pngset::TrueColour(1280, 800, pngset::GraphicsAndText(1280, 800))};
+    s["graphics"] = {"flat graphics and text, 24-bit",
+                     pngset::TrueColour(1280, 800, pngset::GraphicsAndText(1280, 800))};
     s["graphics8"] = {"flat graphics and text, 8-bit", Converted(*s["graphics"].bitmap, false)};
     s["rows"] = {"one row repeated, 8-bit", pngset::RepeatedRows(256, 256)};
-    s["column"] = {"one column of the camera frame, 24-bit", pngset::TrueColour(1, 1080, bench::CameraPicture(1, 1080))};
+    s["column"] = {"one column of the camera frame, 24-bit",
+                   pngset::TrueColour(1, 1080, bench::CameraPicture(1, 1080))};
     return s;
   }();
   return set;
@@ -114,12 +118,14 @@ bool SamePixels(const CBmp& bitmap, const std::vector<uint8_t>& file) {
   image.format = PNG_FORMAT_BGR;
   std::vector<uint8_t> bgr(PNG_IMAGE_SIZE(image));
   if (!png_image_finish_read(&image, nullptr, bgr.data(), 0, nullptr)) return false;
-  if (int(image.width) != bitmap.GetWidth() || int(image.height) != bitmap.GetHeight()) return false;
+  if (int(image.width) != bitmap.GetWidth() || int(image.height) != bitmap.GetHeight())
+    return false;
   const uint8_t* p = bgr.data();
   for (int y = 0; y < bitmap.GetHeight(); ++y)
     for (int x = 0; x < bitmap.GetWidth(); ++x, p += 3) {
       const uint8_t* in = bitmap.GetRowTable()[y];
-      const uint8_t* want = bitmap.GetBitsPerPixel() == 8 ? &bitmap.GetPalette()[in[x]].blue : in + 4 * x;
+      const uint8_t* want =
+          bitmap.GetBitsPerPixel() == 8 ? &bitmap.GetPalette()[in[x]].blue : in + 4 * x;
       if (p[0] != want[0] || p[1] != want[1] || p[2] != want[2]) return false;
     }
   return true;

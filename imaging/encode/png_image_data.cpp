@@ -173,9 +173,9 @@ int DeflatePiece(const uint8_t* in, size_t length, const uint8_t* dictionary,
                  size_t dictionaryLength, Method method, bool finish, uint8_t* out,
                  size_t capacity, size_t& size) {
   z_stream z{};
-  if (const int rc = deflateInit2(&z, method.level, Z_DEFLATED, -15, 8, method.strategy); rc != Z_OK)
-    return rc;
-  int rc = dictionaryLength > 0 ? deflateSetDictionary(&z, dictionary, uInt(dictionaryLength)) : Z_OK;
+  int rc = deflateInit2(&z, method.level, Z_DEFLATED, -15, 8, method.strategy);
+  if (rc != Z_OK) return rc;
+  if (dictionaryLength > 0) rc = deflateSetDictionary(&z, dictionary, uInt(dictionaryLength));
   if (rc == Z_OK) {
     z.next_in = const_cast<uint8_t*>(in);
     z.avail_in = uInt(length);

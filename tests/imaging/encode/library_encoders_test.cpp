@@ -167,7 +167,8 @@ TEST(JpegEncoder, FloatingPointDctAsLibjpegWritesIt) {
   auto bmp = encodetest::MakeNoise(40, 24, 32, 6);
   libio::Picture picture{40, 24, {}};
   for (uint32_t rgb : encodetest::Colours(*bmp))
-    picture.rgba.insert(picture.rgba.end(), {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255});
+    picture.rgba.insert(picture.rgba.end(),
+                        {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255});
   CJPEGEncoder encoder;
   const Bytes file = encodetest::EncodeToMemory(encoder, *bmp);
   EXPECT_EQ(file, libio::WriteJpeg(picture, 75, JDCT_FLOAT));
