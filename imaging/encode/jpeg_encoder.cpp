@@ -102,9 +102,7 @@ bool Compress(CJPEGEncoder::Library* lib, uint8_t* const* rows, int width, int h
   cinfo->in_color_space = JCS_EXT_BGRX;
   jpeg_set_defaults(cinfo);
   if (quality >= 0) jpeg_set_quality(cinfo, quality, TRUE);
-  // The accurate integer DCT: as exact as the floating-point one at 8-bit precision, and
-  // the one libjpeg-turbo vectorises best (the floating-point DCT is about 15% slower).
-  cinfo->dct_method = JDCT_ISLOW;
+  cinfo->dct_method = JDCT_FLOAT;
   jpeg_start_compress(cinfo, TRUE);
   while (cinfo->next_scanline < cinfo->image_height) {
     const JDIMENSION done = cinfo->next_scanline;

@@ -3,7 +3,7 @@
 // Depth: a bitmap that is not 32 bits is converted in place to 32 first and stays so. The
 // rows go to the library as they are stored (4-byte blue, green, red, unused pixels).
 // Quality: options byte 2 with baseline tables, else the library's default (75); the
-// accurate integer DCT; the library's default 4:2:0 sampling. One compression object
+// floating-point DCT; the library's default 4:2:0 sampling. One compression object
 // serves every file this encoder writes. A library failure raises code 6 with the
 // library's message.
 #pragma once

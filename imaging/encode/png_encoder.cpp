@@ -92,7 +92,9 @@ void CPNGEncoder::WriteImage(CBmp& bitmap, CDataSink& sink) {
   const unsigned bpp = bitmap.GetBitsPerPixel();
   if (bpp != 8 && bpp != 32)
     RaiseEncoderError(textexception::kUnsupported, "Sorry,only support 8 bits,true color currently!");
-  RequirePixelData(bitmap);
+  // No pixels to hand over counts as a pixel buffer that could not be had.
+  if (bitmap.GetRowTable() == nullptr || bitmap.GetWidth() <= 0 || bitmap.GetHeight() <= 0)
+    RaiseEncoderError(textexception::kNoMemory, " Out of memory.");
   const png::ImageData data = png::CompressImage(bitmap);
 
   std::exception_ptr pending;

@@ -5,7 +5,8 @@
 // order. Bit depth 8, not interlaced, standard compression and filter method; the rows are
 // filtered and deflated as png_image_data.h says (libpng's default filter choice, level 6)
 // and go out through libpng's chunk writer. No chunks beyond header, palette, data and end.
-// Other depths raise code 6; library errors code 2 with the library's message.
+// Other depths raise code 6; a bitmap without pixels code 10 " Out of memory." (as when
+// the pixel buffer cannot be had); library errors code 2 with the library's message.
 #pragma once
 
 #include "imaging/encode/pic_encoder.h"

@@ -83,6 +83,21 @@ TEST(PngEncoder, SinkOverflowPassesThroughAndEncoderStaysUsable) {
   EXPECT_FALSE(encodetest::EncodeToMemory(encoder, *bmp).empty());
 }
 
+TEST(PngEncoder, BitmapWithoutPixelsRaisesOutOfMemory) {
+  for (uint16_t bpp : {8, 32}) {
+    CWinBmp bmp;
+    bmp.Create(0, 0, bpp, false);
+    CPNGEncoder encoder;
+    try {
+      encodetest::EncodeToMemory(encoder, bmp);
+      FAIL() << bpp;
+    } catch (const CTextException& e) {
+      EXPECT_EQ(e.GetErrorCode(), 10) << bpp;
+      EXPECT_STREQ(e.GetErrorText(), "Encoder error:  Out of memory.\n") << bpp;
+    }
+  }
+}
+
 // The first value of the luminance quantisation table (the DC step) tells the quality:
 // the standard table starts at 16, scaled by 5000 / q below 50 and 200 - 2q above.
 int FirstLuminanceStep(const Bytes& file) {
@@ -144,6 +159,20 @@ TEST(JpegEncoder, PalettedBitmapConvertedToTrueColourInPlace) {
   const libio::Picture back = libio::ReadJpeg(file);
   EXPECT_EQ(back.width, 7);
   EXPECT_EQ(back.height, 5);
+}
+
+// The file equals libjpeg's own with the floating-point DCT, which differs from the
+// integer DCT's on noise.
+TEST(JpegEncoder, FloatingPointDctAsLibjpegWritesIt) {
+  auto bmp = encodetest::MakeNoise(40, 24, 32, 6);
+  libio::Picture picture{40, 24, {}};
+  for (uint32_t rgb : encodetest::Colours(*bmp))
+    picture.rgba.insert(picture.rgba.end(),
+                        {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255});
+  CJPEGEncoder encoder;
+  const Bytes file = encodetest::EncodeToMemory(encoder, *bmp);
+  EXPECT_EQ(file, libio::WriteJpeg(picture, 75, JDCT_FLOAT));
+  EXPECT_NE(file, libio::WriteJpeg(picture, 75, JDCT_ISLOW));
 }
 
 TEST(JpegEncoder, OverflowRaisesCode11AndNextFileWorks) {

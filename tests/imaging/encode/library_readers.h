@@ -100,7 +100,8 @@ inline Picture ReadJpeg(const std::vector<uint8_t>& file, bool grey = false) {
   return p;
 }
 
-inline std::vector<uint8_t> WriteJpeg(const Picture& p, int quality) {
+inline std::vector<uint8_t> WriteJpeg(const Picture& p, int quality,
+                                      J_DCT_METHOD dct = JDCT_ISLOW) {
   jpeg_compress_struct info{};
   jpeg_error_mgr error{};
   info.err = jpeg_std_error(&error);
@@ -114,6 +115,7 @@ inline std::vector<uint8_t> WriteJpeg(const Picture& p, int quality) {
   info.in_color_space = JCS_RGB;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
+  info.dct_method = dct;
   jpeg_start_compress(&info, TRUE);
   std::vector<uint8_t> line(size_t(p.width) * 3);
   while (info.next_scanline < info.image_height) {
