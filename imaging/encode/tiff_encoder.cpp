@@ -154,9 +154,9 @@ void CTIFFEncoder::WriteStrips(tiff* file, CBmp& bitmap) {
     uint16_t red[256], green[256], blue[256];
     const RgbQuad* palette = bitmap.GetPalette();
     for (int i = 0; i < 256; ++i) {
-      red[i] = static_cast<uint16_t>(palette[i].red * 257);
-      green[i] = static_cast<uint16_t>(palette[i].green * 257);
-      blue[i] = static_cast<uint16_t>(palette[i].blue * 257);
+      red[i] = static_cast<uint16_t>(palette[i].red << 8);
+      green[i] = static_cast<uint16_t>(palette[i].green << 8);
+      blue[i] = static_cast<uint16_t>(palette[i].blue << 8);
     }
     TIFFSetField(file, TIFFTAG_COLORMAP, red, green, blue);
   }

