@@ -328,6 +328,7 @@ void CMainFrame::OnGraphNotify() {
   // further down the line could.
   std::shared_ptr<media::IMediaEventEx> events = m_mediaEvent;
   bool aborted = false;
+  bool captureAborted = false;
   intptr_t abortCode = 0;
   // A camera that is busy or refused streams no more after its first error, which may be
   // followed by the stream's own; it is the one the user needs to hear about.
@@ -340,6 +341,7 @@ void CMainFrame::OnGraphNotify() {
     std::shared_ptr<media::IBaseFilter> filter = ev.filter;
     events->FreeEventParams(ev);
     if (code == media::event::kErrorAbort) {
+      captureAborted |= m_capturing != 0;
       EndCapture();
       aborted = true;
       // The code shown is the abort's own status, not that of whatever event came after.
@@ -366,7 +368,14 @@ void CMainFrame::OnGraphNotify() {
     return;
   }
   if (aborted) {
-    PreviewAgainIfWanted();
+    if (captureAborted) {
+      PreviewAgainIfWanted();
+    } else if (m_previewing) {
+      // The preview itself failed (a format the camera refused, a stream that broke):
+      // starting it again at once would only fail again. It stays wanted, as for a busy
+      // camera: choosing the camera or Preview again tries anew.
+      HaltPreview();
+    }
     ShowError("ERROR during capture, error code=%08x", static_cast<unsigned>(abortCode));
   }
 }

@@ -57,7 +57,7 @@ std::vector<gstmap::CapsEntry> ExpandCaps(const GstCaps* caps) {
   return out;
 }
 
-CapsRef CapsForMediaType(const MediaType& type, bool withRate) {
+CapsRef CapsForMediaType(const MediaType& type, gstmap::Rate rate) {
   if (!type.IsVideoInfo()) return nullptr;
   const auto names = gstmap::CapsForSubtype(type.subtype);
   if (!names) return nullptr;
@@ -66,10 +66,8 @@ CapsRef CapsForMediaType(const MediaType& type, bool withRate) {
   if (!names->second.empty()) gst_structure_set(s, "format", G_TYPE_STRING, names->second.c_str(), nullptr);
   gst_structure_set(s, "width", G_TYPE_INT, int(b.biWidth), "height", G_TYPE_INT,
                     int(b.biHeight < 0 ? -b.biHeight : b.biHeight), nullptr);
-  if (withRate && type.videoInfo->AvgTimePerFrame > 0) {
-    const auto [n, d] = gstmap::RateForInterval(type.videoInfo->AvgTimePerFrame);
-    gst_structure_set(s, "framerate", GST_TYPE_FRACTION, n, d, nullptr);
-  }
+  if (rate.first > 0 && rate.second > 0)
+    gst_structure_set(s, "framerate", GST_TYPE_FRACTION, rate.first, rate.second, nullptr);
   GstCaps* caps = gst_caps_new_empty();
   gst_caps_append_structure(caps, s);
   return CapsRef(caps);

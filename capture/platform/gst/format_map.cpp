@@ -1,6 +1,8 @@
 #include "capture/platform/gst/format_map.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <numeric>
 
 namespace media::gstmap {
@@ -64,6 +66,18 @@ std::vector<int64_t> OfferedIntervals(int64_t minInterval, int64_t maxInterval) 
 
 std::pair<int, int> RateForInterval(int64_t interval) {
   if (interval <= 0) return {0, 1};
+  // An interval is a rate rounded to 100 ns: the whole rate (or half rate, or NTSC rate) it
+  // was rounded from, when there is one, states the rate the user meant.
+  for (const int64_t scale : {1, 2, 1001}) {
+    const int64_t den = scale == 1001 ? 1001 : scale;
+    const int64_t unit = scale == 1001 ? 1000 : 1;
+    const int64_t steps = (int64_t(10000000) * den / unit + interval / 2) / interval;
+    if (steps <= 0 || steps * unit > INT32_MAX) continue;
+    if (std::abs(FrameInterval(int(steps * unit), int(den)) - interval) <= 1) {
+      const int64_t g = std::gcd(steps * unit, den);
+      return {int(steps * unit / g), int(den / g)};
+    }
+  }
   const int64_t g = std::gcd(int64_t(10000000), interval);
   int64_t num = 10000000 / g, den = interval / g;
   // Keep both inside int for the caps fraction (very long intervals lose precision only).
@@ -91,9 +105,12 @@ std::vector<Capability> GroupCapabilities(const std::vector<CapsEntry>& entries)
              c.entry.width == e.width && c.entry.height == e.height;
     });
     if (same == out.end()) {
-      out.push_back(Capability{e, interval, interval});
+      out.push_back(Capability{e, interval, interval, {}});
+      if (interval > 0) out.back().rates.push_back({e.fpsNum, e.fpsDen});
       continue;
     }
+    if (interval > 0 && std::find(same->rates.begin(), same->rates.end(), Rate{e.fpsNum, e.fpsDen}) == same->rates.end())
+      same->rates.push_back({e.fpsNum, e.fpsDen});
     if (interval > 0 && (same->minInterval == 0 || interval < same->minInterval)) {
       same->minInterval = interval;
       same->entry.fpsNum = e.fpsNum;
@@ -102,6 +119,30 @@ std::vector<Capability> GroupCapabilities(const std::vector<CapsEntry>& entries)
     if (interval > same->maxInterval) same->maxInterval = interval;
   }
   return out;
+}
+
+std::optional<Rate> ListedRate(const Capability& c, int64_t interval) {
+  std::optional<Rate> best;
+  int64_t bestOff = 2;
+  for (const Rate& r : c.rates) {
+    const int64_t off = std::abs(FrameInterval(r.first, r.second) - interval);
+    if (off < bestOff) {
+      bestOff = off;
+      best = r;
+    }
+  }
+  return best;
+}
+
+Rate SourceRateFor(const Capability& c, int64_t interval) {
+  Rate fastest{0, 1}, slowestEnough{0, 1};
+  int64_t fastestInterval = INT64_MAX, enoughInterval = 0;
+  for (const Rate& r : c.rates) {
+    const int64_t i = FrameInterval(r.first, r.second);
+    if (i < fastestInterval) fastestInterval = i, fastest = r;
+    if (i <= interval && i > enoughInterval) enoughInterval = i, slowestEnough = r;
+  }
+  return enoughInterval > 0 ? slowestEnough : fastest;
 }
 
 std::string DeviceDisplayName(const DeviceIdentity& id) {

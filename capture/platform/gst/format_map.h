@@ -38,7 +38,8 @@ std::optional<std::pair<std::string, std::string>> CapsForSubtype(const Guid& su
 
 // 100 ns units per frame for a rate (0 when the rate is unknown or not positive).
 int64_t FrameInterval(int fpsNum, int fpsDen);
-// A reduced fraction for a frame interval (0/1 when the interval is not positive).
+// The rate a frame interval stands for: the round rate it is rounded from (30/1 for 333333,
+// 30000/1001 for 333667), else the reduced exact fraction (0/1 when not positive).
 std::pair<int, int> RateForInterval(int64_t interval);
 
 // Frame intervals a format page offers for a capability, fastest first: its fastest and
@@ -49,13 +50,24 @@ std::vector<int64_t> OfferedIntervals(int64_t minInterval, int64_t maxInterval);
 MediaType MediaTypeFor(const CapsEntry& entry);
 
 // Capabilities in device order, one per (format, size); frame rates of the same format and
-// size merge into the interval range. Entries with unknown formats are left out.
+// size merge into the interval range and keep their own fractions. Entries with unknown
+// formats are left out.
+using Rate = std::pair<int, int>;  // num/den; 0/1 = unknown
 struct Capability {
   CapsEntry entry;  // the fastest rate of the group
   int64_t minInterval = 0;
   int64_t maxInterval = 0;
+  std::vector<Rate> rates;  // as the device lists them
 };
 std::vector<Capability> GroupCapabilities(const std::vector<CapsEntry>& entries);
+
+// The listed rate a wanted frame interval stands for: the nearest one, when the interval is
+// that rate rounded (one unit either way). Devices run only at the fractions they list:
+// 10000000/333333 is not 30/1 to them.
+std::optional<Rate> ListedRate(const Capability& c, int64_t interval);
+// The listed rate to convert a rate the device does not run at from: the slowest one at
+// least as fast as wanted, else the fastest (0/1 when the device lists none).
+Rate SourceRateFor(const Capability& c, int64_t interval);
 
 // What identifies a device across re-plugging: the stable parts of its properties.
 struct DeviceIdentity {

@@ -87,27 +87,24 @@ private:
     auto& b = t.videoInfo->bmiHeader;
     if (b.biHeight < 0) b.biHeight = -b.biHeight;
     const int64_t want = t.videoInfo->AvgTimePerFrame;
-    // The device runs at a rate it lists (the wanted one when it is listed, else its
-    // fastest for that format and size); videorate makes any other wanted rate from it.
-    const gstmap::Capability* match = nullptr;
-    bool native = want <= 0;
-    for (const auto& c : caps_) {
-      if (gstmap::MediaTypeFor(c.entry).subtype != t.subtype || c.entry.width != b.biWidth ||
-          c.entry.height != b.biHeight)
-        continue;
-      if (!match) match = &c;
-      // One off either way: 30 fps is 333333 or 333334 depending on who rounded.
-      if (want > 0 && (std::abs(want - c.minInterval) <= 1 || std::abs(want - c.maxInterval) <= 1)) {
-        native = true;
-        match = &c;
-      }
+    const auto match = std::find_if(caps_.begin(), caps_.end(), [&](const gstmap::Capability& c) {
+      return gstmap::MediaTypeFor(c.entry).subtype == t.subtype && c.entry.width == b.biWidth &&
+             c.entry.height == b.biHeight;
+    });
+    // The device is handed one of its own fractions: the wanted rate when it lists it, else
+    // the one videorate makes the wanted rate from (without a wanted rate, its fastest).
+    gstmap::Rate device{0, 1};
+    std::optional<gstmap::Rate> listed;
+    if (match != caps_.end()) {
+      listed = want > 0 ? gstmap::ListedRate(*match, want) : std::nullopt;
+      device = listed ? *listed : gstmap::SourceRateFor(*match, want > 0 ? want : 0);
     }
-    MediaType device = t;
-    if (!native || want <= 0) device.videoInfo->AvgTimePerFrame = match ? match->minInterval : 0;
-    CapsRef caps = CapsForMediaType(device, true);
+    const bool convert = want > 0 && !listed;
+    CapsRef caps = CapsForMediaType(t, device);
     if (caps) g_object_set(capsfilter_.get(), "caps", caps.get(), nullptr);
     CapsRef rate;
-    if (!native && caps) {
+    if (convert && caps) {
+      // What the capture branch gets, and the rate the file's header states.
       const auto [n, d] = gstmap::RateForInterval(want);
       rate.reset(gst_caps_new_simple(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
                                      "framerate", GST_TYPE_FRACTION, n, d, nullptr));
@@ -115,8 +112,8 @@ private:
       rate.reset(gst_caps_new_any());
     }
     g_object_set(ratefilter_.get(), "caps", rate.get(), nullptr);
-    ConvertRate(!native && caps);
-    if (want <= 0) t.videoInfo->AvgTimePerFrame = device.videoInfo->AvgTimePerFrame;
+    ConvertRate(convert && caps);
+    if (want <= 0) t.videoInfo->AvgTimePerFrame = gstmap::FrameInterval(device.first, device.second);
     current_ = t;
   }
   // Puts videorate into the chain or takes it out (the element is stopped: SetFormat
@@ -189,6 +186,10 @@ public:
     // branch should receive are counted after the rate conversion.
     ProbeCounters(StaticPad(source_, "src"), &GCaptureFilter::CountGaps);
     ProbeCounters(StaticPad(ratefilter_, "src"), &GCaptureFilter::CountFrames);
+    gst_pad_add_probe(StaticPad(videorate_, "sink"),
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      &GCaptureFilter::OwnAndTime, new ArrivalClock{},
+                      [](gpointer p) { delete static_cast<ArrivalClock*>(p); });
   }
   const std::string& DisplayName() const { return displayName_; }
   // The device's V4L2 node, for its inputs and norms (none for sources without one).
@@ -230,6 +231,39 @@ private:
     std::lock_guard lock(c->dropMutex);
     c->drops.Add(offset == GST_BUFFER_OFFSET_NONE ? gstmap::DropCounter::kNoOffset : offset);
     c->offsetGaps = long(c->drops.Dropped());
+    return GST_PAD_PROBE_OK;
+  }
+  // Frames enter the rate conversion as copies of the program's own. videorate sends the
+  // frame it holds again as copies sharing its memory, and a source that takes a frame's
+  // memory back once the frame itself is released (PipeWire's does) would rewrite it while
+  // those copies are still being read: a decoder then reads a frame changing under it.
+  // The copies are timed by their arrival, so the rate made is a rate in real time whatever
+  // clock the source stamped its frames by, and a capture plays as long as it ran.
+  struct ArrivalClock {
+    gint64 startUs = -1;  // monotonic time of the first frame since the stream (re)started
+    GstClockTime startPts = 0;
+  };
+  static GstPadProbeReturn OwnAndTime(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* clock = static_cast<ArrivalClock*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+      const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+      if (type == GST_EVENT_STREAM_START || type == GST_EVENT_FLUSH_STOP || type == GST_EVENT_SEGMENT)
+        clock->startUs = -1;
+      return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* in = GST_PAD_PROBE_INFO_BUFFER(info);
+    GstBuffer* own = gst_buffer_copy_deep(in);
+    if (!own) return GST_PAD_PROBE_DROP;
+    const gint64 now = g_get_monotonic_time();
+    if (clock->startUs < 0) {
+      clock->startUs = now;
+      clock->startPts = GST_BUFFER_PTS_IS_VALID(in) ? GST_BUFFER_PTS(in) : 0;
+    }
+    GST_BUFFER_PTS(own) = clock->startPts + GstClockTime(now - clock->startUs) * GST_USECOND;
+    GST_BUFFER_DTS(own) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(own) = GST_CLOCK_TIME_NONE;
+    gst_buffer_unref(in);
+    GST_PAD_PROBE_INFO_DATA(info) = own;
     return GST_PAD_PROBE_OK;
   }
   static GstPadProbeReturn CountFrames(GstPad*, GstPadProbeInfo*, gpointer data) {

@@ -36,18 +36,21 @@ class GCompressorFilter : public GFilter {
 public:
   GCompressorFilter(std::string friendlyName, const std::string& factory)
       : GFilter(FilterKind::Compressor, std::move(friendlyName)) {
+    // A camera's MJPG is decoded before it is compressed again; raw video passes decodebin.
     convert_ = Make("videoconvert");
+    decode_ = MakeDecoderInto(convert_);
     encoder_ = Make(factory.c_str());
     if (encoder_) gst_element_link(convert_, encoder_);
   }
   bool Init() {
-    if (!encoder_) return false;
-    AddGhostPin(PinDirection::Input, "Input", StaticPad(convert_, "sink"));
+    if (!encoder_ || !decode_) return false;
+    AddGhostPin(PinDirection::Input, "Input", StaticPad(decode_, "sink"));
     AddGhostPin(PinDirection::Output, "Output", StaticPad(encoder_, "src"));
     return true;
   }
 
 private:
+  GstElement* decode_ = nullptr;
   GstElement* convert_ = nullptr;
   GstElement* encoder_ = nullptr;
 };

@@ -34,8 +34,17 @@ Status StatusOfError(const GError& error, const char* debug, bool fromCapture) {
       default: return status::kFail;
     }
   }
-  if (error.domain == GST_STREAM_ERROR && error.code == GST_STREAM_ERROR_FORMAT) return status::kInvalidMediaType;
-  if (error.domain == GST_CORE_ERROR && error.code == GST_CORE_ERROR_NEGOTIATION) return status::kInvalidMediaType;
+  if (error.domain == GST_STREAM_ERROR &&
+      (error.code == GST_STREAM_ERROR_FORMAT || error.code == GST_STREAM_ERROR_CODEC_NOT_FOUND))
+    return status::kInvalidMediaType;
+  // A source whose format the graph refused stops with a generic stream error; the reason
+  // is only in the debug text.
+  if (error.domain == GST_STREAM_ERROR && debug && std::strstr(debug, "not-negotiated"))
+    return status::kInvalidMediaType;
+  // A format nothing in the graph takes: no element links to it, or none decodes it.
+  if (error.domain == GST_CORE_ERROR &&
+      (error.code == GST_CORE_ERROR_NEGOTIATION || error.code == GST_CORE_ERROR_MISSING_PLUGIN))
+    return status::kInvalidMediaType;
   return status::kFail;
 }
 

@@ -108,6 +108,18 @@ protected:
     if (pad) gst_object_unref(pad);
     return pad;
   }
+  // Makes a decodebin whose output, once it knows what it decodes, feeds `next`.
+  GstElement* MakeDecoderInto(GstElement* next) {
+    GstElement* decode = Make("decodebin");
+    if (decode)
+      g_signal_connect(decode, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer to) {
+                         GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(to), "sink");
+                         if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);
+                         gst_object_unref(sink);
+                       }),
+                       next);
+    return decode;
+  }
   // Adds a buffer probe holding the counter slot.
   void ProbeCounters(GstPad* pad, GstPadProbeCallback callback) {
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, callback, new std::shared_ptr<CounterSlot>(slot_),

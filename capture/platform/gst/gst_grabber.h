@@ -28,10 +28,8 @@ public:
     g_object_set(queue_, "max-size-buffers", 2u, "leaky", 2, nullptr);  // never stall the source
     // Compressed camera frames (MJPG) are decoded here, so a snapshot only has to convert
     // raw video; raw video passes decodebin untouched.
-    GstElement* decode = Make("decodebin");
     out_ = Make("identity");
-    gst_element_link(queue_, decode);
-    g_signal_connect(decode, "pad-added", G_CALLBACK(&GGrabberFilter::LinkDecoded), out_);
+    gst_element_link(queue_, MakeDecoderInto(out_));
   }
   void Init() {
     AddGhostPin(PinDirection::Input, "In", StaticPad(queue_, "sink"));
@@ -52,11 +50,6 @@ private:
     std::lock_guard lock(s->mutex);
     s->sample.reset(sample);
     return GST_PAD_PROBE_OK;
-  }
-  static void LinkDecoded(GstElement*, GstPad* pad, gpointer next) {
-    GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(next), "sink");
-    if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);
-    gst_object_unref(sink);
   }
   GstElement* queue_ = nullptr;
   GstElement* out_ = nullptr;

@@ -22,8 +22,8 @@ public:
   // blocks. A second queue only handed every frame to one more thread.
   GRendererFilter() : GFilter(FilterKind::Renderer, "Video Renderer"), slot(std::make_shared<gstpreview::FrameSlot>()) {
     // decodebin passes raw video through and decodes what cameras send compressed (MJPG).
-    GstElement* decode = Make("decodebin");
     GstElement* convert = Make("videoconvert");
+    GstElement* decode = MakeDecoderInto(convert);
     GstElement* caps = Make("capsfilter");
     // Formats the widget paints itself pass videoconvert untouched: the widget converts
     // them only for the frames it shows, in one pass into the window.
@@ -34,7 +34,6 @@ public:
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "wait-on-eos", FALSE,
                  "enable-last-sample", FALSE, nullptr);
     gst_element_link_many(convert, caps, sink, nullptr);
-    g_signal_connect(decode, "pad-added", G_CALLBACK(&GRendererFilter::LinkDecoded), convert);
     gstpreview::AttachSink(GST_APP_SINK(sink), slot);
     input_ = decode;
   }
@@ -43,11 +42,6 @@ public:
     delete widget_.data();
   }
   void Init() { AddGhostPin(PinDirection::Input, "Input", StaticPad(input_, "sink")); }
-  static void LinkDecoded(GstElement*, GstPad* pad, gpointer convert) {
-    GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(convert), "sink");
-    if (!gst_pad_is_linked(sink)) gst_pad_link(pad, sink);
-    gst_object_unref(sink);
-  }
   // The widget exists only in a widget application.
   gstpreview::PreviewWidget* Widget() {
     if (!widget_ && qobject_cast<QApplication*>(QCoreApplication::instance())) {

@@ -50,8 +50,11 @@ TEST(FrameIntervalTest, HundredNanosecondUnits) {
   EXPECT_EQ(FrameInterval(30000, 1001), 333666);  // NTSC: 1001/30000 s
   EXPECT_EQ(FrameInterval(0, 1), 0);
   EXPECT_EQ(FrameInterval(-5, 1), 0);
-  EXPECT_EQ(RateForInterval(333333), (std::pair<int, int>{10000000, 333333}));
+  EXPECT_EQ(RateForInterval(333333), (std::pair<int, int>{30, 1}));  // the rate it was rounded from
   EXPECT_EQ(RateForInterval(400000), (std::pair<int, int>{25, 1}));
+  EXPECT_EQ(RateForInterval(333667), (std::pair<int, int>{30000, 1001}));
+  EXPECT_EQ(RateForInterval(1333333), (std::pair<int, int>{15, 2}));
+  EXPECT_EQ(RateForInterval(667111), (std::pair<int, int>{10000000, 667111}));  // 14.99 f/s is exact
   EXPECT_EQ(RateForInterval(0), (std::pair<int, int>{0, 1}));
 }
 
@@ -66,11 +69,36 @@ TEST(GroupCapabilitiesTest, MergesRatesOfOneSizeAndDropsUnknownFormats) {
   EXPECT_EQ(caps[0].minInterval, 333333);
   EXPECT_EQ(caps[0].maxInterval, 666666);
   EXPECT_EQ(caps[0].entry.fpsNum, 30);  // the capability's own format runs at the fastest rate
+  EXPECT_EQ(caps[0].rates, (std::vector<Rate>{{15, 1}, {30, 1}}));
   EXPECT_EQ(caps[1].entry.mediaType, "image/jpeg");
   EXPECT_EQ(caps[2].entry.width, 320);
   const MediaType mt = MediaTypeFor(caps[1].entry);
   ASSERT_TRUE(mt.IsVideoInfo());
   EXPECT_EQ(mt.videoInfo->bmiHeader.biCompression, MakeFourcc('M', 'J', 'P', 'G'));
+}
+
+// A wanted interval reaches the device as its own fraction when it is a listed rate rounded;
+// any other rate is made by conversion from the slowest listed rate fast enough.
+TEST(ListedRateTest, WantedIntervalsMeetTheDevicesFractions) {
+  Capability c;
+  c.rates = {{30, 1}, {15, 1}, {30000, 1001}, {60, 1}};
+  const struct {
+    int64_t interval;
+    std::optional<Rate> listed;
+    Rate source;
+  } cases[] = {
+      {333333, Rate{30, 1}, {30, 1}},          {333334, Rate{30, 1}, {30, 1}},
+      {333666, Rate{30000, 1001}, {30000, 1001}}, {333667, Rate{30000, 1001}, {30000, 1001}},
+      {666666, Rate{15, 1}, {15, 1}},          {166666, Rate{60, 1}, {60, 1}},
+      {667111, std::nullopt, {15, 1}},          // 14.99 f/s: converted from 15/1
+      {400000, std::nullopt, {30000, 1001}},    // 25 f/s
+      {100000, std::nullopt, {60, 1}},          // faster than any: from the fastest
+  };
+  for (const auto& k : cases) {
+    EXPECT_EQ(ListedRate(c, k.interval), k.listed) << k.interval;
+    EXPECT_EQ(SourceRateFor(c, k.interval), k.source) << k.interval;
+  }
+  EXPECT_EQ(SourceRateFor(Capability{}, 333333), (Rate{0, 1}));
 }
 
 struct IdentityCase {

@@ -285,6 +285,26 @@ TEST(GstErrorStatusTest, ACamerasBusyOrRefusedNodeIsToldApartFromOtherFailures) 
   }
 }
 
+// A stream that stopped because nothing took its format says so only in its debug text.
+TEST(GstErrorStatusTest, AFormatNothingTakesIsAMediaTypeFailure) {
+  const struct {
+    GQuark domain;
+    int code;
+    const char* debug;
+    Status expected;
+  } cases[] = {
+      {GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, "streaming stopped, reason not-negotiated (-4)",
+       status::kInvalidMediaType},
+      {GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, "streaming stopped, reason error (-5)", status::kFail},
+      {GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND, nullptr, status::kInvalidMediaType},
+      {GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN, nullptr, status::kInvalidMediaType},
+  };
+  for (const auto& c : cases) {
+    const GError error{c.domain, c.code, const_cast<gchar*>("")};
+    EXPECT_EQ(gst::StatusOfError(error, c.debug, true), c.expected) << c.code;
+  }
+}
+
 TEST_F(GstBackendTest, AMonitorWithNoProviderIsNoEnumeratorRatherThanNoDevices) {
   auto none = CreateGstPlatformForTesting("Lumora/NoSuchDeviceClass");
   EXPECT_TRUE(Failed(none->CreateSystemDeviceEnum()));
