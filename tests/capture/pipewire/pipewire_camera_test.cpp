@@ -111,6 +111,7 @@ TEST_P(PipeWireCameraTest, ListedPreviewedSnappedAndCaptured) {
   const uint64_t painted = widget->FramesPainted();
   ASSERT_TRUE(WaitFor([&] { return widget->FramesPainted() > painted + 2; }));
   EXPECT_NE(first, widget->grab().toImage()) << "the preview stands still";
+  const uint64_t previewFrames = widget->FramesPainted();
 
   // A snapshot opens at the camera's size, with the picture in it (a white ball on black).
   frame_->OnCommand(cmd::kSnapshot);
@@ -138,7 +139,7 @@ TEST_P(PipeWireCameraTest, ListedPreviewedSnappedAndCaptured) {
 
   const std::string probe =
       Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-            "stream=codec_name,nb_read_frames:format=duration -of default=nw=1 '" + file + "'");
+            "stream=codec_name,nb_read_frames:format=duration -of default=nw=1 '" + file + "' 2>/dev/null");
   double duration = -1;
   int read = -1;
   char codec[32] = "";
@@ -155,7 +156,7 @@ TEST_P(PipeWireCameraTest, ListedPreviewedSnappedAndCaptured) {
     EXPECT_STREQ(codec, "mjpeg");
   }
   std::printf("[ camera   ] %s: listed, preview moved (%llu painted), snapshot %dx%d, %s, ffprobe %.2f s %d frames\n",
-              cam.name.c_str(), static_cast<unsigned long long>(widget->FramesPainted()), shot->View()->width(),
+              cam.name.c_str(), static_cast<unsigned long long>(previewFrames), shot->View()->width(),
               shot->View()->height(), closing.c_str(), duration, read);
 
   CloseFrame();
