@@ -48,6 +48,7 @@
 #include "gstqt/video_widget.h"
 #include "resources/resources.h"
 #include "tests/capture/pipewire/pipewire_session.h"
+#include "tests/capture/pipewire/platform_lists.h"
 
 struct CMainFrameTestPeer {
   // The camera start-up selected, at I420 1280 x 720, 30 fps, previewing.
@@ -68,13 +69,21 @@ struct CMainFrameTestPeer {
     f.m_useFrameRate = 0;  // the device's own 30 fps
     return f.MakePreviewGraph() == 1 && f.RunPreview() == 1 && f.VideoWidth() == 1280;
   }
-  // The device listed as `name`, chosen from the Devices menu, previewing.
+  // The device listed as `name`, chosen from the Devices menu once the platform lists it,
+  // previewing.
   static bool PreviewDevice(CMainFrame& f, const std::string& name) {
     f.m_wantPreview = 1;
-    f.OnDeviceChange();
-    f.FillDeviceMenu();
-    for (QAction* a : f.MenuAt(1)->actions())
-      if (a->text().toStdString() == name) a->trigger();
+    QElapsedTimer clock;
+    clock.start();
+    QAction* entry = nullptr;
+    while (!entry && clock.elapsed() < 10000) {
+      f.OnDeviceChange();
+      f.FillDeviceMenu();
+      for (QAction* a : f.MenuAt(1)->actions())
+        if (a->text().toStdString() == name) entry = a;
+      if (!entry) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    if (entry) entry->trigger();
     return f.Previewing() && f.VideoWidth() == 1280;
   }
 };
@@ -182,12 +191,11 @@ double BaselinePreview(const std::vector<std::string>& source, bool window) {
 }
 
 // Paired runs of our preview (started by `start`) against gst-launch-1.0 from `source`.
-void RunPreviewBench(benchmark::State& state, const std::function<bool(CMainFrame&)>& start,
-                     const std::vector<std::string>& source) {
+void RunPreviewBench(benchmark::State& state, media::IMediaPlatform& platform,
+                     const std::function<bool(CMainFrame&)>& start, const std::vector<std::string>& source) {
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
   const bool window = QGuiApplication::platformName() == "xcb";
-  std::unique_ptr<media::IMediaPlatform> platform = media::CreateGstPlatform();
   std::string error;
   CMainFrame::SetMessageBoxRunnerForTesting([&](QMessageBox& box) {
     error = box.text().toStdString();
@@ -196,7 +204,7 @@ void RunPreviewBench(benchmark::State& state, const std::function<bool(CMainFram
     Frames frames;
     bench::PairedRuns runs;
     const bool ok = bench::RunPaired(
-        state, bench::Rounds(), [&] { return OurPreview(*platform, start, frames, error); },
+        state, bench::Rounds(), [&] { return OurPreview(platform, start, frames, error); },
         [&] { return BaselinePreview(source, window); }, runs);
     if (!ok) {
       state.SkipWithError(error.empty() ? "gst-launch-1.0 failed" : error.c_str());
@@ -211,7 +219,7 @@ void RunPreviewBench(benchmark::State& state, const std::function<bool(CMainFram
 
 void BM_Preview720p30(benchmark::State& state) {
   ::setenv("LUMORA_TEST_CAMERAS", "1", 1);
-  RunPreviewBench(state, &CMainFrameTestPeer::Preview720p,
+  RunPreviewBench(state, *media::CreateGstPlatform(), &CMainFrameTestPeer::Preview720p,
                   {"videotestsrc", "is-live=true", "pattern=smpte", "!", "videobalance", "!",
                    "video/x-raw,format=I420,width=1280,height=720,framerate=30/1"});
   ::unsetenv("LUMORA_TEST_CAMERAS");
@@ -219,13 +227,19 @@ void BM_Preview720p30(benchmark::State& state) {
 BENCHMARK(BM_Preview720p30)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_PipeWireMjpg720p30(benchmark::State& state) {
-  pwtest::PipeWireSession session;
+  pwtest::PipeWireSession session;  // outlives the platform
   const pwtest::CameraSpec camera{"PWCam-MJPG-720p", "MJPG", 1280, 720, 30};
-  if (!session.Start() || session.AddCamera(camera) < 0) {
+  if (!session.Start()) {
     state.SkipWithError(session.Error().c_str());
     return;
   }
-  RunPreviewBench(state, [&](CMainFrame& f) { return CMainFrameTestPeer::PreviewDevice(f, camera.name); },
+  std::unique_ptr<media::IMediaPlatform> platform = media::CreateGstPlatform();
+  if (session.AddCamera(camera, [&](const std::string& name) { return pwtest::PlatformLists(*platform, name); }) < 0) {
+    state.SkipWithError(session.Error().c_str());
+    return;
+  }
+  RunPreviewBench(state, *platform,
+                  [&](CMainFrame& f) { return CMainFrameTestPeer::PreviewDevice(f, camera.name); },
                   {"pipewiresrc", "!", "jpegdec"});
 }
 BENCHMARK(BM_PipeWireMjpg720p30)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

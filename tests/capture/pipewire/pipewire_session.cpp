@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,12 +83,21 @@ bool PipeWireSession::Start() {
     error_ = "missing: " + missing;
     return false;
   }
-  char tmpl[] = "/tmp/lumora-pipewire-XXXXXX";
-  if (!::mkdtemp(tmpl)) {
+  // Folders of sessions whose process died without cleaning up go first.
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/tmp", ec)) {
+    const std::string name = e.path().filename().string();
+    int owner = 0;
+    if (std::sscanf(name.c_str(), "lumora-pipewire-%d-", &owner) == 1 && owner > 0 && ::kill(owner, 0) != 0 &&
+        errno == ESRCH)
+      fs::remove_all(e.path(), ec);
+  }
+  std::string tmpl = "/tmp/lumora-pipewire-" + std::to_string(::getpid()) + "-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) {
     error_ = "no temporary folder";
     return false;
   }
-  dir_ = tmpl;
+  dir_ = tmpl.c_str();
   const std::string run = dir_ + "/run";
   for (const char* sub : {"/run", "/config", "/state", "/data"}) ::mkdir((dir_ + sub).c_str(), 0700);
   bus_ = "unix:path=" + run + "/bus";
@@ -162,40 +174,22 @@ bool PipeWireSession::WaitForSocket(const std::string& path, pid_t owner, int ti
   return true;
 }
 
-pid_t PipeWireSession::AddCamera(const CameraSpec& camera, int timeoutMs) {
+pid_t PipeWireSession::AddCamera(const CameraSpec& camera, const std::function<bool(const std::string&)>& listed,
+                                 int timeoutMs) {
   const pid_t pid = Spawn(CameraPipeline(camera), "camera-" + std::to_string(cameras_.size()) + ".log");
   if (pid < 0) return -1;
-  // Ready when a device monitor lists it, as the program's own monitor will.
-  GstDeviceMonitor* monitor = gst_device_monitor_new();
-  gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-  gst_device_monitor_set_show_all_devices(monitor, TRUE);
-  const bool started = gst_device_monitor_start(monitor);
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  bool listed = false, gone = false;
-  while (started && !listed && !(gone = childproc::Exited(pid)) && Clock::now() < end) {
-    GList* devices = gst_device_monitor_get_devices(monitor);
-    for (GList* l = devices; l; l = l->next) {
-      gchar* name = gst_device_get_display_name(GST_DEVICE(l->data));
-      listed = listed || (name && camera.name == name);
-      g_free(name);
+  bool gone = false;
+  while (!listed(camera.name)) {
+    if ((gone = childproc::Exited(pid)) || Clock::now() > end) {
+      if (!gone) childproc::Stop(pid);
+      std::erase(cameras_, pid);
+      error_ = camera.name + " never listed\n" + Logs();
+      return -1;
     }
-    g_list_free_full(devices, gst_object_unref);
-    if (!listed) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (started) gst_device_monitor_stop(monitor);
-  gst_object_unref(monitor);
-  if (!listed) {
-    if (gone) std::erase(cameras_, pid);
-    else RemoveCamera(pid);
-    error_ = camera.name + (started ? " never listed\n" : ": no device monitor\n") + Logs();
-    return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return pid;
-}
-
-void PipeWireSession::RemoveCamera(pid_t camera) {
-  childproc::Stop(camera);
-  std::erase(cameras_, camera);
 }
 
 std::string PipeWireSession::Logs() const {

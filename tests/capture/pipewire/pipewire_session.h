@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,11 +33,12 @@ class PipeWireSession {
   // Starts the bus, the daemon and the session manager; points this process's PipeWire
   // clients at them. False with the reason in Error() (a program missing, a start failed).
   bool Start();
-  // Starts a camera and waits until a device monitor lists it. Returns its process id, or
-  // -1 with the reason in Error().
-  pid_t AddCamera(const CameraSpec& camera, int timeoutMs = 20000);
-  // Stops a camera; its device goes away.
-  void RemoveCamera(pid_t camera);
+  // Starts a camera and waits until `listed` (asked with the camera's name) says a device
+  // monitor lists it. Returns its process id, or -1 with the reason in Error(). The camera
+  // runs until the session ends. Ask the program's own monitor: a second one in the same
+  // process makes PipeWire's device provider free a node twice when it stops.
+  pid_t AddCamera(const CameraSpec& camera, const std::function<bool(const std::string&)>& listed,
+                  int timeoutMs = 20000);
   const std::string& Error() const { return error_; }
   // The logs of the programs started, for a failure's report.
   std::string Logs() const;
