@@ -80,7 +80,7 @@ media::gstpreview::PreviewWidget* VideoWidget(QWidget& frame) {
 
 class PreviewGstTest : public GstFrameFixture {
  protected:
-  static void SetUpTestSuite() { StartPlatform("2", "capture_preview_gst_tests"); }
+  static void SetUpTestSuite() { StartPlatform("5", "capture_preview_gst_tests"); }
   void PreviewOn() {
     if (!frame_->WantPreview()) frame_->OnCommand(cmd::kPreview);
     ASSERT_TRUE(frame_->Previewing());
@@ -229,6 +229,37 @@ TEST_F(PreviewGstTest, BusyAndRefusedCamerasTellTheUserWhy) {
     EXPECT_TRUE(WaitFor([&] { return !Peer::Frame(*frame_).empty(); }));
     EXPECT_TRUE(messages_.empty()) << messages_.front();
   }
+}
+
+// A camera whose only mode nothing in the program decodes (raw Bayer) cannot preview; a
+// camera whose stream breaks once the graph runs stops previewing. Either way the user is
+// told once (no attempt follows on its own) and the program goes on: the camera with a
+// single mode, handed over as it lists it, previews.
+TEST_F(PreviewGstTest, APreviewThatCannotRunOrBreaksIsShownOnceAndTheProgramGoesOn) {
+  const struct {
+    int camera;
+    const char* fault;
+    const char* message;
+  } cases[] = {{4, "", "Error 80040200: Cannot run preview graph"},
+               {1, "stream", "ERROR during capture, error code=80040200"}};
+  StartFrame();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Peer::Select(*frame_, *platform_, 3);
+    PreviewOn();
+    ::setenv("LUMORA_TEST_CAMERA_FAULT", c.fault, 1);
+    Peer::Select(*frame_, *platform_, c.camera);
+    ::unsetenv("LUMORA_TEST_CAMERA_FAULT");
+    ASSERT_TRUE(WaitFor([&] { return !messages_.empty(); }));
+    EXPECT_FALSE(WaitFor([&] { return messages_.size() > 1; }, 1500)) << messages_.back();
+    EXPECT_EQ(messages_, std::vector<std::string>{c.message});
+    EXPECT_FALSE(frame_->Previewing());
+    messages_.clear();
+  }
+  Peer::Select(*frame_, *platform_, 3);
+  EXPECT_TRUE(frame_->Previewing());
+  EXPECT_TRUE(WaitFor([&] { return Peer::Frame(*frame_).size() == 640u * 480u * 3u; }));
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
 }
 
 // The camera's controls act on the picture: the synthetic camera's brightness is seen in

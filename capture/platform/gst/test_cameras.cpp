@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -59,10 +60,34 @@ namespace {
 // Distinct, recognisable pictures per camera: SMPTE bars, snow, red, ball, checkers, ...
 constexpr int kPatterns[] = {0, 1, 4, 18, 10, 13, 12, 24, 6, 17};
 
-// videotestsrc ! videobalance: the balance gives the synthetic camera the brightness,
-// contrast, hue and saturation controls a real camera driver offers. The third camera
-// sends MJPG (! jpegenc), as most USB cameras do at larger sizes.
-constexpr int kMjpgTestCamera = 2;
+// videotestsrc ! videobalance [! encoder] ! capsfilter: the balance gives the synthetic camera
+// the brightness, contrast, hue and saturation controls a real camera driver offers; the
+// capsfilter holds it to the modes it lists, as a driver refuses any other format, size or
+// rate (a bare videotestsrc would take whatever it is asked for). Most cameras list a
+// webcam's raw modes; a few stand for the other kinds of camera there are.
+struct CameraKind {
+  const char* modes;
+  const char* encoder;  // makes the listed media type from raw video; null for raw modes
+};
+constexpr CameraKind kWebcam{
+    "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1;"
+    "video/x-raw,format=YUY2,width=640,height=480,framerate=(fraction){30/1,15/1};"
+    "video/x-raw,format=BGR,width=320,height=240,framerate=30/1;"
+    "video/x-raw,format=BGR,width=640,height=480,framerate=30/1;"
+    "video/x-raw,format=I420,width=1280,height=720,framerate=30/1",
+    nullptr};
+// The third camera sends only MJPG, as many USB cameras do at larger sizes; the fourth has a
+// single mode; the fifth sends only raw Bayer mosaics, which nothing in the program decodes.
+constexpr CameraKind kKinds[] = {
+    kWebcam,
+    kWebcam,
+    {"image/jpeg,width=320,height=240,framerate=30/1;image/jpeg,width=640,height=480,framerate=30/1", "jpegenc"},
+    {"video/x-raw,format=YUY2,width=640,height=480,framerate=30/1", nullptr},
+    {"video/x-bayer,format=bggr,width=640,height=480,framerate=30/1", "rgb2bayer"},
+};
+const CameraKind& KindOf(int index) {
+  return index >= 0 && size_t(index) < std::size(kKinds) ? kKinds[index] : kWebcam;
+}
 
 // Each synthetic camera has a V4L2 node in memory with a UVC webcam's controls. A camera
 // plugged in again gets a new node, with the driver's defaults, as a real one would.
@@ -156,33 +181,45 @@ GstPadProbeReturn SyncBalance(GstPad* pad, GstPadProbeInfo*, gpointer data) {
 
 void FreeBalanceLink(gpointer data) { delete static_cast<BalanceLink*>(data); }
 
-// LUMORA_TEST_CAMERA_FAULT makes the cameras fail as real ones do when they start: "busy"
-// (another program streams from the camera: the driver refuses the format once streaming
-// begins) or "denied" (the user may not open the device node). Read when a camera's element
-// is made, so a test can change it between graphs.
-enum Fault { kNoFault, kBusy, kDenied };
+// LUMORA_TEST_CAMERA_FAULT makes the cameras fail as real ones do: "busy" (another program
+// streams from the camera: the driver refuses the format once streaming begins), "denied"
+// (the user may not open the device node) or "stream" (the stream breaks after a few frames,
+// as a camera's does when the consumer stops accepting its format). Read when a camera's
+// element is made, so a test can change it between graphs.
+enum Fault { kNoFault, kBusy, kDenied, kStreamBreaks };
 
 Fault FaultFromEnvironment() {
   const char* env = std::getenv("LUMORA_TEST_CAMERA_FAULT");
   if (!env) return kNoFault;
   if (std::strcmp(env, "busy") == 0) return kBusy;
   if (std::strcmp(env, "denied") == 0) return kDenied;
+  if (std::strcmp(env, "stream") == 0) return kStreamBreaks;
   return kNoFault;
 }
 
-// The first frame meets the driver's refusal, posted as v4l2src posts it; no frame gets out.
+// The failure is posted once, as the source element posts it; no frame gets out after it.
 struct BusyState {
   std::string node;
+  Fault fault;
+  int framesLeft;  // frames that pass before the failure
   bool posted = false;
 };
 
 GstPadProbeReturn RefuseBusy(GstPad* pad, GstPadProbeInfo*, gpointer data) {
   auto* state = static_cast<BusyState*>(data);
+  if (state->framesLeft > 0) {
+    --state->framesLeft;
+    return GST_PAD_PROBE_OK;
+  }
   if (!state->posted) {
     state->posted = true;
     if (GstObject* src = gst_pad_get_parent(pad)) {
-      GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Device '%s' is busy", state->node.c_str()),
-                        ("Call to S_FMT failed for YUYV @ 320x240: %s", g_strerror(EBUSY)));
+      if (state->fault == kBusy)
+        GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Device '%s' is busy", state->node.c_str()),
+                          ("Call to S_FMT failed for YUYV @ 320x240: %s", g_strerror(EBUSY)));
+      else
+        GST_ELEMENT_ERROR(src, STREAM, FAILED, ("Internal data stream error."),
+                          ("streaming stopped, reason not-negotiated (-4)"));
       gst_object_unref(src);
     }
   }
@@ -197,52 +234,48 @@ GstElement* TestCameraCreateElement(GstDevice* device, const gchar* name) {
   auto* camBin = reinterpret_cast<LumoraTestCameraBin*>(bin);
   camBin->index = cam->index;
   camBin->fault = FaultFromEnvironment();
+  const CameraKind& kind = KindOf(cam->index);
   GstElement* src = gst_element_factory_make("videotestsrc", nullptr);
   GstElement* balance = gst_element_factory_make("videobalance", nullptr);
-  GstElement* last = balance;
-  GstElement* jpeg = cam->index == kMjpgTestCamera ? gst_element_factory_make("jpegenc", nullptr) : nullptr;
-  if (!src || !balance || (cam->index == kMjpgTestCamera && !jpeg)) {
-    for (GstElement* e : {src, balance, jpeg})
+  GstElement* encoder = kind.encoder ? gst_element_factory_make(kind.encoder, nullptr) : nullptr;
+  GstElement* modes = gst_element_factory_make("capsfilter", nullptr);
+  if (!src || !balance || !modes || (kind.encoder && !encoder)) {
+    for (GstElement* e : {src, balance, encoder, modes})
       if (e) gst_object_unref(gst_object_ref_sink(e));
     gst_object_unref(gst_object_ref_sink(bin));
     return nullptr;
   }
   g_object_set(src, "is-live", TRUE, "pattern", kPatterns[cam->index % 10], nullptr);
+  GstCaps* listed = gst_caps_from_string(kind.modes);
+  g_object_set(modes, "caps", listed, nullptr);
+  gst_caps_unref(listed);
   GstPad* balanceIn = gst_element_get_static_pad(balance, "sink");
   gst_pad_add_probe(balanceIn, GST_PAD_PROBE_TYPE_BUFFER, SyncBalance,
                     NewBalanceLink(NodeOf(cam->index)), FreeBalanceLink);
   gst_object_unref(balanceIn);
-  if (camBin->fault == kBusy) {
+  if (camBin->fault == kBusy || camBin->fault == kStreamBreaks) {
     GstPad* srcOut = gst_element_get_static_pad(src, "src");
+    const int frames = camBin->fault == kBusy ? 0 : 3;
     gst_pad_add_probe(srcOut, GST_PAD_PROBE_TYPE_BUFFER, RefuseBusy,
-                      new BusyState{media::gst::TestCameraNodePath(cam->index)}, FreeBusyState);
+                      new BusyState{media::gst::TestCameraNodePath(cam->index), Fault(camBin->fault), frames},
+                      FreeBusyState);
     gst_object_unref(srcOut);
   }
-  gst_bin_add_many(GST_BIN(bin), src, balance, nullptr);
+  gst_bin_add_many(GST_BIN(bin), src, balance, modes, nullptr);
   gst_element_link(src, balance);
-  if (jpeg) {
-    gst_bin_add(GST_BIN(bin), jpeg);
-    gst_element_link(balance, jpeg);
-    last = jpeg;
+  if (encoder) {
+    gst_bin_add(GST_BIN(bin), encoder);
+    gst_element_link_many(balance, encoder, modes, nullptr);
+  } else {
+    gst_element_link(balance, modes);
   }
-  GstPad* out = gst_element_get_static_pad(last, "src");
+  GstPad* out = gst_element_get_static_pad(modes, "src");
   gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
   gst_object_unref(out);
   return bin;
 }
 
-GstCaps* TestCameraCaps(int index) {
-  if (index == kMjpgTestCamera)
-    return gst_caps_from_string("image/jpeg,width=320,height=240,framerate=30/1;"
-                                "image/jpeg,width=640,height=480,framerate=30/1");
-  return gst_caps_from_string(
-      "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1;"
-      "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1;"
-      "video/x-raw,format=YUY2,width=640,height=480,framerate=15/1;"
-      "video/x-raw,format=BGR,width=320,height=240,framerate=30/1;"
-      "video/x-raw,format=BGR,width=640,height=480,framerate=30/1;"
-      "video/x-raw,format=I420,width=1280,height=720,framerate=30/1");
-}
+GstCaps* TestCameraCaps(int index) { return gst_caps_from_string(KindOf(index).modes); }
 
 GstDevice* NewTestCamera(int i) {
   GstCaps* caps = TestCameraCaps(i);

@@ -1,6 +1,8 @@
 // Synthetic cameras: an in-process device provider whose devices make live videotestsrc
-// elements, so the device monitor lists them like real cameras. Each has camera controls
-// through a V4L2 node in memory; brightness, contrast, saturation and hue act on its picture.
+// elements, so the device monitor lists them like real cameras. Like real ones each runs only
+// in the modes it lists (formats, sizes and discrete rates) and refuses any other. Each has
+// camera controls through a V4L2 node in memory; brightness, contrast, saturation and hue act
+// on its picture.
 #pragma once
 
 #include <memory>

@@ -16,9 +16,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "capture/platform/capture_file.h"
+#include "capture/platform/gst/gst_capture_filter.h"
 #include "gstqt/video_widget.h"
 #include "capture/platform/qt_owner.h"
 #include "capture/platform/scripted/scripted_platform.h"
@@ -36,7 +40,7 @@ namespace fs = std::filesystem;
 class GstPlatformTest : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    livetest::StartSuite("3", "gst_platform_test");
+    livetest::StartSuite("5", "gst_platform_test");
     platform_ = CreateGstPlatform().release();  // lives for the suite, as in the program
   }
   static void TearDownTestSuite() {
@@ -71,6 +75,15 @@ protected:
     EXPECT_TRUE(Succeeded(r.graph->AddFilter(r.capture, "")));
     EXPECT_EQ(r.graph->QueryMediaControl(r.control), status::kOk);
     return r;
+  }
+  // The capture pin rendered into an AVI file, through `compressor` when there is one.
+  void RenderToFile(Rig& rig, const std::string& file, const std::shared_ptr<IBaseFilter>& compressor = nullptr) {
+    std::shared_ptr<IBaseFilter> mux;
+    std::shared_ptr<IFileSinkFilter> sink;
+    ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
+    ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
+                                        compressor, mux),
+              status::kOk);
   }
   // Removes everything downstream of `filter`, as dismantling a graph does.
   static void Detach(IFilterGraph& graph, const std::shared_ptr<IBaseFilter>& filter) {
@@ -108,7 +121,9 @@ TEST_F(GstPlatformTest, ListsTheSyntheticCamerasWithStableNames) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{"@device:gst:test:0 = Lumora Test Camera 1",
                                              "@device:gst:test:1 = Lumora Test Camera 2",
-                                             "@device:gst:test:2 = Lumora Test Camera 3"}));
+                                             "@device:gst:test:2 = Lumora Test Camera 3",
+                                             "@device:gst:test:3 = Lumora Test Camera 4",
+                                             "@device:gst:test:4 = Lumora Test Camera 5"}));
   EXPECT_EQ(Camera(0)->IsEqual(*devices.front()), status::kOk);
   EXPECT_EQ(Camera(1)->IsEqual(*Camera(0)), status::kFalse);
 
@@ -340,12 +355,7 @@ TEST_F(GstPlatformTest, CompressedCaptureAtAnUnlistedFrameRate) {
   ASSERT_EQ(jpeg->BindToFilter(compressor), status::kOk);
   ASSERT_EQ(rig.graph->AddFilter(compressor, "Selected Video Compressor"), status::kOk);
   const std::string file = (dir_ / "mjpeg.avi").string();
-  std::shared_ptr<IBaseFilter> mux;
-  std::shared_ptr<IFileSinkFilter> sink;
-  ASSERT_EQ(rig.builder->SetOutputFileName(guid::kSubtypeAvi, file, mux, sink), status::kOk);
-  ASSERT_EQ(rig.builder->RenderStream(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture,
-                                      compressor, mux),
-            status::kOk);
+  RenderToFile(rig, file, compressor);
   ASSERT_TRUE(Succeeded(rig.control->Run()));
   std::shared_ptr<IAMDroppedFrames> counter;
   ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, counter),
@@ -419,6 +429,80 @@ TEST_F(GstPlatformTest, MjpgCameraPreviewsSnapshotsAndCapturesWithoutReencoding)
                                  "stream=codec_name,nb_read_frames -of csv=p=0 '" + file + "'");
   if (info.empty()) GTEST_SKIP() << "ffprobe unavailable";
   EXPECT_EQ(info, "mjpeg," + std::to_string(delivered));
+}
+
+// Whatever mode a camera runs in, its capture plays as long as it ran: a listed rate reaches
+// the camera as the camera's own fraction, any other is converted, and the file's header
+// states the rate of the frames written. MJPG goes into the file as the camera sent it.
+TEST_F(GstPlatformTest, CapturesPlayAsLongAsTheyRanAndKeepTheCamerasMjpg) {
+  const struct {
+    int camera;
+    int64_t interval;  // 0: the camera's own rate
+    const char* codec;
+    int rateNum, rateDen;
+  } cases[] = {
+      {3, 333333, "rawvideo", 30, 1},             // the camera's only mode
+      {0, 667111, "rawvideo", 10000000, 667111},  // 14.99 f/s, made from 30/1
+      {2, 0, "mjpeg", 30, 1},
+      {2, 666666, "mjpeg", 15, 1},
+  };
+  for (const auto& c : cases) {
+    const std::string expected = std::string(c.codec) + "," + std::to_string(c.rateNum) + "/" + std::to_string(c.rateDen);
+    SCOPED_TRACE(expected);
+    Rig rig = MakeRig(c.camera);
+    std::shared_ptr<IAMStreamConfig> config;
+    ASSERT_EQ(rig.builder->FindInterface(&guid::kPinCategoryCapture, &guid::kMediaTypeVideo, rig.capture, config),
+              status::kOk);
+    MediaType format;
+    ASSERT_EQ(config->GetFormat(format), status::kOk);
+    format.videoInfo->AvgTimePerFrame = c.interval;
+    ASSERT_EQ(config->SetFormat(format), status::kOk);
+    const std::string file = (dir_ / ("rate-" + std::to_string(c.camera) + ".avi")).string();
+    RenderToFile(rig, file);
+    // The camera's frames, as digests.
+    static std::mutex mutex;
+    static std::set<std::string> sent;
+    sent.clear();
+    auto source = std::dynamic_pointer_cast<gst::GCaptureFilter>(rig.capture);
+    ASSERT_TRUE(source);
+    GstPad* out = gst_element_get_static_pad(source->Source(), "src");
+    gst_pad_add_probe(out, GST_PAD_PROBE_TYPE_BUFFER, [](GstPad*, GstPadProbeInfo* info, gpointer) {
+      GstMapInfo map;
+      GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+      if (gst_buffer_map(b, &map, GST_MAP_READ)) {
+        gchar* md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, map.data, map.size);
+        std::lock_guard lock(mutex);
+        sent.insert(md5);
+        g_free(md5);
+        gst_buffer_unmap(b, &map);
+      }
+      return GST_PAD_PROBE_OK;
+    }, nullptr, nullptr);
+    gst_object_unref(out);
+    QElapsedTimer ran;
+    ran.start();
+    ASSERT_TRUE(Succeeded(rig.control->Run()));
+    WaitFor([] { return false; }, 2000);
+    ASSERT_EQ(rig.control->Stop(), status::kOk);
+    const double seconds = double(ran.elapsed()) / 1000.0;
+
+    const std::string info = Shell("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                   "stream=codec_name,r_frame_rate,nb_read_frames -of csv=p=0 '" + file + "'");
+    if (info.empty()) GTEST_SKIP() << "ffprobe unavailable";
+    const size_t comma = info.rfind(',');
+    EXPECT_EQ(info.substr(0, comma), expected);
+    const double frames = std::stod(info.substr(comma + 1));
+    const double played = frames * c.rateDen / c.rateNum;
+    EXPECT_NEAR(played, seconds, 0.25 * seconds) << frames << " frames in " << seconds << " s";
+    if (c.interval != 0) continue;
+    // Each frame in the file is one the camera sent, byte for byte.
+    std::istringstream packets(Shell("ffmpeg -v error -i '" + file + "' -map 0:v -c copy -f framemd5 - | "
+                                     "grep -v '^#' | awk -F', *' '{print $6}'"));
+    int checked = 0;
+    std::lock_guard lock(mutex);
+    for (std::string md5; std::getline(packets, md5); ++checked) EXPECT_TRUE(sent.count(md5)) << md5;
+    EXPECT_EQ(checked, int(frames));
+  }
 }
 
 TEST_F(GstPlatformTest, WriteErrorReachesTheEventLoopAsErrorAbort) {
