@@ -83,8 +83,11 @@ struct CMainFrameTestPeer {
         if (a->text().toStdString() == name) entry = a;
       if (!entry) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
-    if (entry) entry->trigger();
-    return f.Previewing() && f.VideoWidth() == 1280;
+    if (!entry) return false;
+    entry->trigger();
+    // Start-up may have chosen it already (the only camera), without a preview.
+    if (!f.Previewing() && (f.MakePreviewGraph() != 1 || f.RunPreview() != 1)) return false;
+    return f.VideoWidth() == 1280;
   }
 };
 
