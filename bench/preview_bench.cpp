@@ -73,6 +73,7 @@ struct CMainFrameTestPeer {
   // previewing.
   static bool PreviewDevice(CMainFrame& f, const std::string& name) {
     f.m_wantPreview = 1;
+    f.m_useFrameRate = 0;  // the camera's own 30 fps, as the baseline has it
     QElapsedTimer clock;
     clock.start();
     QAction* entry = nullptr;
