@@ -61,8 +61,7 @@ class PipeWireCameraTest : public GstFrameFixture, public testing::WithParamInte
               0)
         << session_->Error();
   }
-  // The camera stays until the session ends, after the platform: PipeWire's device provider
-  // frees a removed camera's node a second time when it stops.
+  // Cameras stay until the session ends: the suite's later cases run beside them.
   void TearDown() override {
     capture_dialogs::SetRunnerForTesting({});
     GstFrameFixture::TearDown();
