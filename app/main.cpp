@@ -4,9 +4,11 @@
 #include <ctime>
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
 
+#include "app/display_platform.h"
 #include "app/lumora2003_app.h"
 #include "app/quit_signals.h"
 #include "capture/main_frame.h"
@@ -14,8 +16,9 @@
 
 namespace {
 
-// LUMORA_STARTUP_PROBE=1 prints the monotonic clock (ns) once the main window is shown, then
-// ends the run; the start-up benchmark measures process start to that moment.
+// LUMORA_STARTUP_PROBE=1 prints the monotonic clock (ns) and the display platform once the main
+// window is shown, then ends the run; the start-up benchmark measures process start to that
+// moment.
 bool StartupProbeWanted() {
   const char* v = std::getenv("LUMORA_STARTUP_PROBE");
   return v && *v == '1';
@@ -30,7 +33,8 @@ class ExposeProbe : public QObject {
       m_done = true;
       timespec ts{};
       clock_gettime(CLOCK_MONOTONIC, &ts);
-      std::printf("shown %lld\n", static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+      std::printf("shown %lld %s\n", static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
+                  qPrintable(QGuiApplication::platformName()));
       std::fflush(stdout);
       QTimer::singleShot(0, qApp, [] {
         if (auto* app = static_cast<CLumora2003App*>(qApp); app->MainFrame())
@@ -48,7 +52,9 @@ class ExposeProbe : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+  display_platform::Apply();
   CLumora2003App app(argc, argv, []() -> media::IMediaPlatform& { return media::MediaPlatform(); });
+  display_platform::Release();
   if (!app.InitInstance()) {
     app.ExitInstance(1);
     return 1;

@@ -286,6 +286,10 @@ Status GMoniker::BindToFilter(std::shared_ptr<IBaseFilter>& filter) {
     if (d.displayName != name_) continue;
     GstElement* source = gst_device_create_element(d.device.get(), nullptr);
     if (!source) return status::kFail;
+    // PipeWire takes a stream's buffers back when the stream ends, even those still held
+    // (the preview's last picture, the snapshot's frame): ours are copies.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "always-copy"))
+      g_object_set(source, "always-copy", TRUE, nullptr);
     CapsRef caps(gst_device_get_caps(d.device.get()));
     auto f = std::make_shared<GCaptureFilter>(d.friendlyName, d.displayName, source,
                                               gstmap::GroupCapabilities(ExpandCaps(caps.get())));
