@@ -136,6 +136,12 @@ bool PipeWireSession::Start() {
 
   const pid_t daemon = Spawn({"pipewire"}, "pipewire.log");
   if (daemon < 0 || !WaitForSocket(run + "/pipewire-0", daemon, 10000)) return false;
+  // WirePlumber's Bluetooth monitor needs logind; where there is none (a container, a
+  // machine without systemd) WirePlumber quits and no camera is ever linked. Our own
+  // configuration leaves Bluetooth off.
+  ::mkdir((dir_ + "/config/wireplumber").c_str(), 0700);
+  ::mkdir((dir_ + "/config/wireplumber/bluetooth.lua.d").c_str(), 0700);
+  std::ofstream(dir_ + "/config/wireplumber/bluetooth.lua.d/90-enable-all.lua") << "-- no Bluetooth\n";
   if (Spawn({"wireplumber"}, "wireplumber.log") < 0) return false;
   // This process's clients (the device monitor, pipewiresrc) reach the private daemon.
   ::setenv("PIPEWIRE_RUNTIME_DIR", run.c_str(), 1);
